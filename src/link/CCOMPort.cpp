@@ -1,0 +1,152 @@
+#include "link/CCOMPort.h"
+
+#include "link/LineMode.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace orvex {
+
+namespace {
+
+constexpr int kMillisecondsPerByte = 11;
+constexpr int kWriteTimeoutConstant = 200;
+
+CSerialLine::Deadline DeadlineFor(int count, int constant)
+{
+    return std::chrono::steady_clock::now()
+        + std::chrono::milliseconds(static_cast<long long>(kMillisecondsPerByte) * count + constant);
+}
+
+} // namespace
+
+CCOMPort::CCOMPort()
+    : CCOMPort(CPortTable::FromEnvironment())
+{
+}
+
+CCOMPort::CCOMPort(CPortTable table)
+    : m_table(std::move(table))
+{
+    Probe();
+}
+
+CCOMPort::~CCOMPort()
+{
+    Close();
+}
+
+int CCOMPort::OpenSlot(int portIndex)
+{
+    const std::string& path = m_table.Path(portIndex);
+    m_line = MakeSerialLine(path);
+    int error = m_line->Open(path);
+    m_portError[static_cast<std::size_t>(portIndex)] = error;
+    return error;
+}
+
+void CCOMPort::Probe()
+{
+    for (int i = 0; i < CPortTable::kSlots; ++i) {
+        int error = OpenSlot(i);
+        m_probeError[static_cast<std::size_t>(i)] = error;
+        if (error == 0)
+            m_line->Close();
+    }
+    m_line.reset();
+}
+
+int CCOMPort::Open(int portIndex, const char* mode, int readTimeoutConstant)
+{
+    if (!CPortTable::IsValidIndex(portIndex) || m_probeError[static_cast<std::size_t>(portIndex)] != 0)
+        return 0;
+    Close();
+    if (OpenSlot(portIndex) != 0) {
+        m_line.reset();
+        return 0;
+    }
+    m_openIndex = portIndex;
+    auto lineMode = ParseLineMode(mode ? mode : "");
+    if (!lineMode)
+        return 0;
+    int error = m_line->Configure(*lineMode);
+    if (error != 0) {
+        m_portError[static_cast<std::size_t>(portIndex)] = error;
+        return 0;
+    }
+    m_readTimeoutConstant = readTimeoutConstant < 0 ? 0 : readTimeoutConstant;
+    return 1;
+}
+
+int CCOMPort::Read(std::uint8_t* buffer, int count)
+{
+    m_lastReadCount = 0;
+    if (!m_line || count < 0)
+        return 0;
+    bool complete = m_line->ReadAll(buffer, count, DeadlineFor(count, m_readTimeoutConstant), m_lastReadCount);
+    return complete ? 1 : 0;
+}
+
+int CCOMPort::Write(const std::uint8_t* buffer, int count)
+{
+    if (!m_line || count < 0)
+        return 0;
+    return m_line->WriteAll(buffer, count, DeadlineFor(count, kWriteTimeoutConstant)) ? 1 : 0;
+}
+
+void CCOMPort::SetRts(int flag)
+{
+    if (m_line)
+        m_line->SetRts(flag != 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void CCOMPort::Purge(FlushDirection direction)
+{
+    if (m_line)
+        m_line->Flush(direction);
+}
+
+void CCOMPort::Close()
+{
+    if (m_line)
+        m_line->Close();
+    m_line.reset();
+    m_openIndex = -1;
+}
+
+bool CCOMPort::IsOpen() const
+{
+    return m_line && m_line->IsOpen();
+}
+
+int CCOMPort::GetHandle() const
+{
+    return m_line ? m_line->Handle() : -1;
+}
+
+int CCOMPort::GetPortError(int portIndex) const
+{
+    if (!CPortTable::IsValidIndex(portIndex))
+        return ENOENT;
+    return m_portError[static_cast<std::size_t>(portIndex)];
+}
+
+std::string CCOMPort::DescribePortError(int portIndex) const
+{
+    const std::string& path = m_table.Path(portIndex);
+    std::string where = path.empty() ? CPortTable::Name(portIndex) + " (no device path)" : path;
+    int error = GetPortError(portIndex);
+    if (error == 0)
+        return where + ": could be opened";
+    std::string text = where + ": " + std::strerror(error);
+    if (error == EACCES)
+        text += " (the user may need to be in the dialout group)";
+    if (error == ENOTTY)
+        text += " (not a serial device)";
+    return text;
+}
+
+} // namespace orvex

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "link/CPortTable.h"
+#include "link/CSerialLine.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvex {
+
+// The one object through which the system touches the serial line: opens
+// a port slot with a line mode and read time-out, reads and writes whole
+// blocks all-or-nothing, purges the queues and moves RTS.
+class CCOMPort {
+public:
+    // Builds the port table from the environment and probes every slot.
+    CCOMPort();
+    explicit CCOMPort(CPortTable table);
+    virtual ~CCOMPort();
+    CCOMPort(const CCOMPort&) = delete;
+    CCOMPort& operator=(const CCOMPort&) = delete;
+
+    // Non-zero on success. Refuses an index outside 0..15, or one whose
+    // probe failed, without touching the open port.
+    virtual int Open(int portIndex, const char* mode, int readTimeoutConstant);
+    // Non-zero only when exactly `count` bytes were read within
+    // 11 ms per byte plus the read time-out constant.
+    virtual int Read(std::uint8_t* buffer, int count);
+    // Non-zero only when all bytes went out within 11 ms per byte plus 200 ms.
+    virtual int Write(const std::uint8_t* buffer, int count);
+
+    void SetRts(int flag);
+    void Purge(FlushDirection direction);
+    void Close();
+    bool IsOpen() const;
+    int GetHandle() const;
+    // errno of the last attempt to open the slot; 0 = it opened.
+    int GetPortError(int portIndex) const;
+    // "<path>: <reason>", for messages; names the slot when it has no path.
+    std::string DescribePortError(int portIndex) const;
+    const CPortTable& GetPortTable() const { return m_table; }
+    int GetOpenIndex() const { return m_openIndex; }
+    // Bytes that arrived during the last Read, complete or not.
+    int GetLastReadCount() const { return m_lastReadCount; }
+
+private:
+    int OpenSlot(int portIndex);
+    void Probe();
+
+    CPortTable m_table;
+    std::unique_ptr<CSerialLine> m_line;
+    std::array<int, CPortTable::kSlots> m_probeError {};
+    std::array<int, CPortTable::kSlots> m_portError {};
+    int m_openIndex { -1 };
+    int m_readTimeoutConstant { 0 };
+    int m_lastReadCount { 0 };
+};
+
+} // namespace orvex

@@ -1,0 +1,224 @@
+#include "link/CTtyLine.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace orvex {
+
+namespace {
+
+speed_t SpeedFor(int baud)
+{
+    switch (baud) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    case 2500000: return B2500000;
+    case 3000000: return B3000000;
+    case 3500000: return B3500000;
+    case 4000000: return B4000000;
+    default: return B0;
+    }
+}
+
+int MillisecondsUntil(CSerialLine::Deadline deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    // Round up so that a wait never ends a fraction of a millisecond early.
+    return left < 0 ? 0 : static_cast<int>(left) + 1;
+}
+
+} // namespace
+
+CTtyLine::~CTtyLine()
+{
+    Close();
+}
+
+int CTtyLine::Open(const std::string& path)
+{
+    Close();
+    if (path.empty())
+        return ENOENT;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    // Refuse what is not a terminal before anything is written to it.
+    if (!isatty(fd)) {
+        int error = errno == 0 ? ENOTTY : errno;
+        ::close(fd);
+        return error == EINVAL ? ENOTTY : error;
+    }
+    // TIOCEXCL keeps other ordinary users out; root passes it, so the
+    // advisory lock is what tells two programs of ours apart.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        ::close(fd);
+        return error == EWOULDBLOCK ? EBUSY : error;
+    }
+    ioctl(fd, TIOCEXCL);
+    // Linux raises DTR and RTS on open; the bus wants both low (RTS moves
+    // only for the reset pulse). A pty has no modem lines: the call fails
+    // there, harmlessly.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);
+    m_fd = fd;
+    return 0;
+}
+
+int CTtyLine::Configure(const LineMode& mode)
+{
+    if (m_fd < 0)
+        return EBADF;
+    termios settings {};
+    if (tcgetattr(m_fd, &settings) != 0)
+        return errno;
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cflag &= ~(CRTSCTS | CSIZE | PARENB | PARODD | CSTOPB);
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    switch (mode.dataBits) {
+    case 5: settings.c_cflag |= CS5; break;
+    case 6: settings.c_cflag |= CS6; break;
+    case 7: settings.c_cflag |= CS7; break;
+    default: settings.c_cflag |= CS8; break;
+    }
+    if (mode.parity != Parity::None)
+        settings.c_cflag |= PARENB | (mode.parity == Parity::Odd ? PARODD : 0);
+    if (mode.stopBits == 2)
+        settings.c_cflag |= CSTOPB;
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    speed_t speed = SpeedFor(mode.baud);
+    if (speed == B0)
+        return EINVAL;
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
+    if (tcsetattr(m_fd, TCSANOW, &settings) != 0)
+        return errno;
+    // Some drivers raise the modem lines again on a speed change.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(m_fd, TIOCMBIC, &lines);
+    return 0;
+}
+
+void CTtyLine::Close()
+{
+    if (m_fd < 0)
+        return;
+    tcflush(m_fd, TCIOFLUSH);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+bool CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline, int& received)
+{
+    received = 0;
+    if (m_fd < 0)
+        return false;
+    while (received < count) {
+        ssize_t got = ::read(m_fd, buffer + received, static_cast<std::size_t>(count - received));
+        if (got > 0) {
+            received += static_cast<int>(got);
+            continue;
+        }
+        if (got == 0)
+            return false; // end of file: the other side is gone
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false; // EIO after a hang-up, or a real fault
+        int wait = MillisecondsUntil(deadline);
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        pollfd entry { m_fd, POLLIN, 0 };
+        int ready = ::poll(&entry, 1, wait);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return false;
+        if (ready == 0)
+            return false;
+        // A hang-up with nothing left to read ends the read at once.
+        if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(entry.revents & POLLIN))
+            return false;
+    }
+    return true;
+}
+
+bool CTtyLine::WriteAll(const std::uint8_t* buffer, int count, Deadline deadline)
+{
+    if (m_fd < 0)
+        return false;
+    int written = 0;
+    while (written < count) {
+        ssize_t put = ::write(m_fd, buffer + written, static_cast<std::size_t>(count - written));
+        if (put > 0) {
+            written += static_cast<int>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        pollfd entry { m_fd, POLLOUT, 0 };
+        int ready = ::poll(&entry, 1, MillisecondsUntil(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || (entry.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return false;
+    }
+    return true;
+}
+
+void CTtyLine::Flush(FlushDirection direction)
+{
+    if (m_fd >= 0)
+        tcflush(m_fd, direction == FlushDirection::Both ? TCIOFLUSH : TCIFLUSH);
+}
+
+void CTtyLine::SetRts(bool raised)
+{
+    if (m_fd < 0)
+        return;
+    int line = TIOCM_RTS;
+    ioctl(m_fd, raised ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+std::unique_ptr<CSerialLine> MakeSerialLine(const std::string&)
+{
+    return std::make_unique<CTtyLine>();
+}
+
+} // namespace orvex

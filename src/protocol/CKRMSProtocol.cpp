@@ -1,0 +1,279 @@
+#include "protocol/CKRMSProtocol.h"
+
+#include "link/CheckCode.h"
+#include "link/ProgramValues.h"
+
+#include <chrono>
+#include <cstdio>
+#include <new>
+
+namespace orvex {
+
+namespace {
+
+constexpr int kHexCharactersPerLine = 60; // 20 bytes of "%02X "
+constexpr auto kLockWait = std::chrono::milliseconds(1000);
+
+CCommand AcknowledgementFrame(std::uint8_t code)
+{
+    const std::uint8_t frame[6] { kSync, 0x00, 0x06, code, 0x00, 0x00 };
+    return CCommand(frame, 0, 6);
+}
+
+} // namespace
+
+CKRMSProtocol::CKRMSProtocol()
+    : m_port(std::make_unique<CCOMPort>())
+{
+}
+
+CKRMSProtocol::CKRMSProtocol(CPortTable table)
+    : m_port(std::make_unique<CCOMPort>(std::move(table)))
+{
+}
+
+CKRMSProtocol::CKRMSProtocol(std::unique_ptr<CCOMPort> port)
+    : m_port(std::move(port))
+{
+}
+
+CKRMSProtocol::~CKRMSProtocol()
+{
+    if (HoldsLock()) {
+        m_lockHolder.store(std::thread::id());
+        m_lock.release();
+    }
+    if (m_port)
+        m_port->Close();
+}
+
+int CKRMSProtocol::OpenPort(int portIndex, int responseTimeout)
+{
+    m_responseTimeout.store(responseTimeout);
+    std::string mode = CProgramValues::Instance().SerialMode();
+    return m_port->Open(portIndex, mode.c_str(), responseTimeout);
+}
+
+bool CKRMSProtocol::HoldsLock() const
+{
+    return m_lockHolder.load() == std::this_thread::get_id();
+}
+
+const std::vector<std::string>& CKRMSProtocol::GetExchangeRecord() const
+{
+    static const std::vector<std::string> empty;
+    return HoldsLock() ? m_exchangeRecord : empty;
+}
+
+const CCommand& CKRMSProtocol::GetLastSent() const
+{
+    static const CCommand empty;
+    return HoldsLock() ? m_lastSent : empty;
+}
+
+CCommand CKRMSProtocol::Transact(const CCommand& command, int address)
+{
+    CCommand frame(command);
+    if (frame.GetBytes() && frame.GetLength() >= 6) {
+        int length = FrameLength(frame.GetBytes());
+        if (length > frame.GetLength())
+            length = frame.GetLength();
+        FinishFrame(frame.GetBytes(), length, static_cast<std::uint8_t>(address));
+    }
+    m_lastSent = frame;
+
+    m_port->Purge(FlushDirection::Both);
+    const std::uint8_t* bytes = frame.GetBytes();
+    int length = bytes ? FrameLength(bytes) : 0;
+    if (length > frame.GetLength())
+        length = frame.GetLength();
+    // A failed write is not judged here: the read that follows tells.
+    if (bytes)
+        m_port->Write(bytes, length);
+
+    if (bytes && length > 3 && (bytes[3] == kAckCode || bytes[3] == kNakCode)) {
+        m_lastReply = CCommand();
+        return m_lastReply;
+    }
+
+    std::uint8_t header[6] {};
+    if (!m_port->Read(header, 6)) {
+        m_lastReply = CCommand(nullptr, kTimeout);
+        return m_lastReply;
+    }
+    if (header[0] != kSync) {
+        m_lastReply = CCommand(nullptr, kSynchronizationError);
+        return m_lastReply;
+    }
+    int replyLength = FrameLength(header);
+    // A length that cannot describe a frame would have us keep the six
+    // header bytes in a smaller buffer.
+    if ((header[2] != 0 && replyLength < 6) || (header[2] == 0 && replyLength < 7)) {
+        m_port->Purge(FlushDirection::Input);
+        m_lastReply = CCommand(nullptr, kDataError);
+        return m_lastReply;
+    }
+    std::unique_ptr<std::uint8_t[]> reply(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(replyLength)]);
+    if (!reply) {
+        m_lastReply = CCommand(nullptr, kDataError);
+        return m_lastReply;
+    }
+    for (int i = 0; i < 6; ++i)
+        reply[static_cast<std::size_t>(i)] = header[i];
+    if (replyLength > 6 && !m_port->Read(reply.get() + 6, replyLength - 6)) {
+        m_port->Purge(FlushDirection::Input);
+        m_lastReply = CCommand(nullptr, kDataError);
+        return m_lastReply;
+    }
+    std::uint16_t computed = CheckCodeOver(reply.get(), static_cast<std::size_t>(replyLength - 2));
+    std::uint16_t received = static_cast<std::uint16_t>(reply[static_cast<std::size_t>(replyLength - 1)] * 256
+        + reply[static_cast<std::size_t>(replyLength - 2)]);
+    if (computed != received) {
+        m_lastReply = CCommand(nullptr, kCrcError);
+        return m_lastReply;
+    }
+    m_lastReply = CCommand(reply.get(), 0, replyLength);
+    return m_lastReply;
+}
+
+void CKRMSProtocol::AppendLines(const char* prefix, const CCommand& frame)
+{
+    std::string hex = frame.HexText();
+    for (std::size_t start = 0; start < hex.size(); start += kHexCharactersPerLine)
+        m_exchangeRecord.push_back(prefix + hex.substr(start, kHexCharactersPerLine));
+}
+
+void CKRMSProtocol::Pause()
+{
+    int interval = m_intercommandInterval.load();
+    if (interval > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+}
+
+CCommand CKRMSProtocol::Exchange(const CCommand& command, int address)
+{
+    // The shared record belongs to the holder of the lock; a caller that
+    // does not get it touches nothing and sees an empty record.
+    if (!m_lock.try_acquire_for(kLockWait))
+        return CCommand(nullptr, kTimeout);
+    m_lockHolder.store(std::this_thread::get_id());
+    m_exchangeRecord.clear();
+
+    CCommand reply = Transact(command, address);
+    AppendLines("-> ", m_lastSent);
+
+    if (reply.GetStatus() != 0) {
+        m_exchangeRecord.push_back("<- " + ErrorText(reply.GetStatus()));
+        if (reply.GetStatus() == kTimeout)
+            return reply;
+        Transact(AcknowledgementFrame(kNakCode), address);
+        AppendLines("-> ", m_lastSent);
+        Pause();
+        return reply;
+    }
+
+    AppendLines("<- ", reply);
+    const std::uint8_t* bytes = reply.GetBytes();
+    if (bytes && reply.GetLength() >= 4 && bytes[2] == 6 && bytes[3] == kAckCode)
+        return reply;
+    if (bytes && reply.GetLength() >= 4 && bytes[2] == 6 && bytes[3] == kNakCode) {
+        AppendLines("-> ", m_lastSent);
+        Pause();
+        return reply;
+    }
+    Transact(AcknowledgementFrame(kAckCode), address);
+    AppendLines("-> ", m_lastSent);
+    Pause();
+    return reply;
+}
+
+void CKRMSProtocol::CommandDone(const std::string& name)
+{
+    if (COutputInterface* observer = m_observer.load())
+        observer->OnCommandDone(name);
+    if (HoldsLock()) {
+        m_lockHolder.store(std::thread::id());
+        m_lock.release();
+    }
+}
+
+std::string CKRMSProtocol::ErrorText(int code)
+{
+    switch (code) {
+    case kOk: return "OK";
+    case kTimeout: return "Timeout";
+    case kSynchronizationError: return "Synchronization error";
+    case kDataError: return "Data error";
+    case kCrcError: return "CRC error";
+    case kAckNotReceived: return "ACK not recieved";
+    case kInvalidCommand: return "Invalid command";
+    case kExecutionError: return "Execution Error";
+    default: {
+        char text[32];
+        std::snprintf(text, sizeof text, "Error code %X", static_cast<unsigned>(code));
+        return text;
+    }
+    }
+}
+
+std::uint16_t CKRMSProtocol::UpdateCheckCode(std::uint8_t byte, std::uint16_t value)
+{
+    return CheckCodeUpdate(byte, value);
+}
+
+std::uint16_t CKRMSProtocol::ComputeCheckCode(const std::uint8_t* frame)
+{
+    return CheckCodeCompute(frame);
+}
+
+void CKRMSProtocol::LineResetPulse()
+{
+    m_port->SetRts(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    m_port->SetRts(0);
+}
+
+bool CKRMSProtocol::CheckAck(const CCommand& reply, int failureCode)
+{
+    m_lastResultCode.store(reply.GetStatus());
+    if (reply.GetStatus() != 0)
+        return false;
+    const std::uint8_t* bytes = reply.GetBytes();
+    std::uint8_t code = bytes && reply.GetLength() > 3 ? bytes[3] : 0xFF;
+    if (code == kAckCode)
+        return true;
+    m_lastResultCode.store(code == kInvalidCommandCode ? kInvalidCommand : failureCode);
+    return false;
+}
+
+std::array<std::uint32_t, 3> CKRMSProtocol::GetStatusWords() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_statusWords;
+}
+
+std::string CKRMSProtocol::GetPartNumber() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_partNumber;
+}
+
+CKRMSProtocol::PollReply CKRMSProtocol::GetLastPoll() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_lastPoll;
+}
+
+CKRMSProtocol::PollReply CKRMSProtocol::GetLastReaderPoll() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_lastReaderPoll;
+}
+
+std::array<CassetteRecord, kCassettes> CKRMSProtocol::GetCassetteTable() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_cassetteTable;
+}
+
+} // namespace orvex

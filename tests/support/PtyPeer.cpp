@@ -1,0 +1,191 @@
+#include "support/PtyPeer.h"
+
+#include "link/CheckCode.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <termios.h>
+#include <unistd.h>
+
+namespace orvex::test {
+
+Bytes MakeFrame(std::uint8_t address, const Bytes& data)
+{
+    Bytes frame;
+    std::size_t length = data.size() + 5;
+    frame.push_back(0x02);
+    frame.push_back(address);
+    if (length <= 255) {
+        frame.push_back(static_cast<std::uint8_t>(length));
+    } else {
+        length += 2;
+        frame.push_back(0);
+        frame.push_back(static_cast<std::uint8_t>(length >> 8));
+        frame.push_back(static_cast<std::uint8_t>(length & 0xFF));
+    }
+    frame.insert(frame.end(), data.begin(), data.end());
+    std::uint16_t code = CheckCodeOver(frame.data(), frame.size());
+    frame.push_back(static_cast<std::uint8_t>(code & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(code >> 8));
+    return frame;
+}
+
+PtyPeer::PtyPeer()
+{
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        throw std::runtime_error("posix_openpt failed");
+    char name[128];
+    if (ptsname_r(m_master, name, sizeof name) != 0)
+        throw std::runtime_error("ptsname_r failed");
+    m_slavePath = name;
+    int keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios settings {};
+    if (keeper >= 0 && tcgetattr(keeper, &settings) == 0) {
+        cfmakeraw(&settings);
+        tcsetattr(keeper, TCSANOW, &settings);
+    }
+    m_slaveKeeper = keeper;
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_thread = std::thread([this] { Run(); });
+}
+
+PtyPeer::~PtyPeer()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    HangUp();
+}
+
+void PtyPeer::SetResponder(Responder responder)
+{
+    std::lock_guard lock(m_mutex);
+    m_responder = std::move(responder);
+}
+
+std::vector<Bytes> PtyPeer::Frames() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_frames;
+}
+
+std::vector<Bytes> PtyPeer::Commands() const
+{
+    std::vector<Bytes> commands;
+    for (auto& frame : Frames())
+        if (!(frame.size() == 6 && (frame[3] == 0x00 || frame[3] == 0xFF)))
+            commands.push_back(frame);
+    return commands;
+}
+
+void PtyPeer::ClearFrames()
+{
+    std::lock_guard lock(m_mutex);
+    m_frames.clear();
+}
+
+bool PtyPeer::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Frames().size() >= count)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return Frames().size() >= count;
+}
+
+void PtyPeer::HangUp()
+{
+    int keeper = m_slaveKeeper.exchange(-1);
+    if (keeper >= 0)
+        ::close(keeper);
+    int master = m_master.exchange(-1);
+    if (master >= 0)
+        ::close(master);
+}
+
+PtyPeer::Responder PtyPeer::Always(std::uint8_t address, Bytes data)
+{
+    return [address, data](const Bytes& frame) {
+        if (frame.size() == 6 && (frame[3] == 0x00 || frame[3] == 0xFF))
+            return PeerReply {};
+        return PeerReply { MakeFrame(address, data) };
+    };
+}
+
+void PtyPeer::Run()
+{
+    Bytes pending;
+    while (!m_stop) {
+        int master = m_master;
+        if (master < 0)
+            return;
+        pollfd entry { master, POLLIN, 0 };
+        int ready = ::poll(&entry, 1, 20);
+        if (ready <= 0)
+            continue;
+        std::uint8_t chunk[4096];
+        ssize_t got = ::read(master, chunk, sizeof chunk);
+        if (got <= 0) {
+            // EIO while no slave is open; wait for the host to reopen.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
+        pending.insert(pending.end(), chunk, chunk + got);
+        while (true) {
+            while (!pending.empty() && pending.front() != 0x02)
+                pending.erase(pending.begin());
+            if (pending.size() < 3)
+                break;
+            std::size_t length = pending[2];
+            if (length == 0) {
+                if (pending.size() < 5)
+                    break;
+                length = static_cast<std::size_t>(pending[3] * 256 + pending[4]);
+            }
+            if (length < 6) {
+                pending.erase(pending.begin());
+                continue;
+            }
+            if (pending.size() < length)
+                break;
+            Bytes frame(pending.begin(), pending.begin() + static_cast<long>(length));
+            pending.erase(pending.begin(), pending.begin() + static_cast<long>(length));
+            Serve(frame);
+        }
+    }
+}
+
+void PtyPeer::Serve(const Bytes& frame)
+{
+    Responder responder;
+    {
+        std::lock_guard lock(m_mutex);
+        m_frames.push_back(frame);
+        responder = m_responder;
+    }
+    if (!responder)
+        return;
+    PeerReply reply = responder(frame);
+    if (reply.delay.count() > 0)
+        std::this_thread::sleep_for(reply.delay);
+    if (!reply.bytes.empty() && m_master.load() >= 0) {
+        std::size_t written = 0;
+        while (written < reply.bytes.size()) {
+            ssize_t put = ::write(m_master, reply.bytes.data() + written, reply.bytes.size() - written);
+            if (put > 0)
+                written += static_cast<std::size_t>(put);
+            else if (put < 0 && errno != EAGAIN && errno != EINTR)
+                break;
+        }
+    }
+    if (reply.hangUp)
+        HangUp();
+}
+
+} // namespace orvex::test
