@@ -1,0 +1,106 @@
+#pragma once
+
+#include "decode/CLogSink.h"
+#include "decode/DecodeContext.h"
+#include "protocol/COutputInterface.h"
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <semaphore>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvex {
+
+class CKRMSProtocol;
+
+// The exchange log: the protocol engine's observer. Every finished exchange
+// becomes a header with the command's name and time, the decoded request
+// and reply lines (and, on request, the raw record), and a separator.
+class CExchangeLog : public COutputInterface {
+public:
+    // The protocol engine may be null: then OnCommandDone writes nothing,
+    // while WriteExchange still writes the records it is given.
+    CExchangeLog(CKRMSProtocol* protocol, CLogSink& sink, DecodeContextSource contextSource = {});
+    ~CExchangeLog() override = default;
+    CExchangeLog(const CExchangeLog&) = delete;
+    CExchangeLog& operator=(const CExchangeLog&) = delete;
+
+    // One free-standing line: added and selected, a separator, and the
+    // status box set to it. Takes no lock.
+    void OutputLine(std::string line) override;
+    // Writes the exchange the protocol engine holds the record of.
+    void OnCommandDone(std::string name) override;
+
+    // Writes one exchange from an explicit record, under the log lock, as
+    // OnCommandDone does with the engine's record. `when` is the header time.
+    void WriteExchange(std::string_view name, const std::vector<std::string>& record, std::time_t when);
+    void WriteExchange(std::string_view name, const std::vector<std::string>& record);
+
+    // Set before the first exchange; called at every decode.
+    void SetContextSource(DecodeContextSource source);
+
+    // "Display exchange": 1 = decode the exchanges.
+    void SetDecodeFlag(std::int32_t value) { m_decodeFlag.store(value); }
+    std::int32_t GetDecodeFlag() const { return m_decodeFlag.load(); }
+    // Set while polling mode or a multi-step operation runs: identical
+    // consecutive exchanges are written once.
+    void SetSequenceFlag(std::uint8_t value) { m_sequenceFlag.store(value); }
+    std::uint8_t GetSequenceFlag() const { return m_sequenceFlag.load(); }
+    // "Display communication data": 1 = add the raw record lines.
+    void SetRawFrames(std::uint8_t value) { m_rawFrames.store(value); }
+
+    // The name and record lines of the last exchange written; emptied when
+    // polling mode starts.
+    std::string GetLastExchangeText() const;
+    void ClearLastExchangeText();
+
+    static constexpr std::string_view kSeparator =
+        "------------------------------------------------------------------------------------------------------------------------------------";
+
+private:
+    struct PendingExchange {
+        std::string name;
+        std::vector<std::string> record;
+        std::time_t when;
+    };
+
+    // With the log lock held: the deferred exchanges first, then this one.
+    void WriteLocked(std::string_view name, const std::vector<std::string>& record, std::time_t when);
+    void WriteOne(std::string_view name, const std::vector<std::string>& record, std::time_t when);
+    void WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::time_t when);
+    void DrainPending();
+    // Releases the log lock, and takes it back to write what was deferred
+    // meanwhile.
+    void ReleaseLogLock();
+
+    CKRMSProtocol* m_protocol;
+    CLogSink& m_sink;
+
+    std::atomic<std::int32_t> m_decodeFlag { 1 };
+    std::atomic<std::uint8_t> m_sequenceFlag { 0 };
+
+    // Serialises the writing of exchanges; waited for at most 1000 ms, after
+    // which the exchange is deferred rather than dropped.
+    std::counting_semaphore<1> m_logLock { 1 };
+
+    // Guards m_pending: exchanges that could not get the log lock in time,
+    // written by the next holder of the lock before its own.
+    std::mutex m_pendingMutex;
+    std::vector<PendingExchange> m_pending;
+
+    // Guards m_lastExchangeText and m_contextSource (written by the window,
+    // read by whichever thread writes an exchange).
+    mutable std::mutex m_stateMutex;
+    std::string m_lastExchangeText;
+    DecodeContextSource m_contextSource;
+
+    // Scratch for the decoders; used only with the log lock held.
+    DecodeOutput m_output;
+    std::string m_joined;
+};
+
+} // namespace orvex
