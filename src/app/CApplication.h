@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/CommandLine.h"
+#include "device/CKRMSInterface.h"
+#include "vmc/CVMC.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+class CStartupObserver;
+
+// The application object: owns the device interface (with its protocol
+// engine and port) and the polling engine for the whole run, and runs the
+// start-up: command line, device search, card-reader search, device
+// initialisation or the cassette default types.
+class CApplication {
+public:
+    // A value outside the sixteen searched ports.
+    static constexpr int kNoPort = 17;
+    static constexpr int kSearchTimeout = 200;
+
+    enum class StartupResult {
+        OpenMainWindow, // the window opens next on the port found (or none)
+        End,            // "SET" mode ran, or nothing to run on: the program ends
+    };
+
+    // The port table from the environment (ORVEX_PORTS or the serial
+    // devices present), probed once.
+    CApplication();
+    explicit CApplication(CPortTable table);
+    ~CApplication();
+    CApplication(const CApplication&) = delete;
+    CApplication& operator=(const CApplication&) = delete;
+
+    CKRMSInterface& Device() { return m_device; }
+    CKRMSProtocol& Protocol() { return *m_device.GetProtocol(); }
+    CVMC& Engine() { return *m_engine; }
+    int GetFoundPort() const { return m_foundPort; }
+    const CommandLine& GetCommandLine() const { return m_commandLine; }
+
+    // The whole start-up routine, texts and messages to the observer in
+    // order. The words are those after the program name.
+    StartupResult Startup(const std::vector<std::string>& words, CStartupObserver& observer);
+
+    // Its steps, for callers that run one of them alone.
+    void ApplyCommandLine(const CommandLine& commandLine);
+    // COM1..COM16, 19200 then 9600, address 1 then 3; the found port or kNoPort.
+    int SearchPorts(CStartupObserver& observer);
+    // COM1..COM4 at 19200; the found port or kNoPort.
+    int SearchCardReader(CStartupObserver& observer);
+    // Up to five InitValidator calls; the last result code.
+    int InitializeDevice(CStartupObserver& observer);
+    // "SET": default bill types into the three cassettes; r1 + r2 + r3.
+    int SetCassetteDefaults(CStartupObserver& observer);
+
+    // "%d.%d.%d build %d" from the project version.
+    static std::string VersionText();
+    // The engine of the running application, for code with no other way
+    // to reach it; null when none is published.
+    static CVMC* PublishedEngine();
+
+private:
+    CKRMSInterface m_device;
+    std::unique_ptr<CVMC> m_engine;
+    int m_foundPort { kNoPort };
+    int m_searchTimeout { kSearchTimeout };
+    CommandLine m_commandLine;
+};
+
+} // namespace orvex
