@@ -1,0 +1,89 @@
+#pragma once
+
+#include "sim/SimTypes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace orvex {
+
+class CSimDevice;
+
+// The virtual peripheral as one object: serves the ORVEX bus on a pty or
+// a serial line from its own thread, answers control command lines, and
+// shows its ledger. Tests run it in-process; orvex-sim wraps it.
+//
+//   CSimulator sim(options);
+//   std::string slave = sim.StartPty();   // empty on failure, see LastError()
+//   ... the host opens `slave` ...
+//   sim.Control("insert 2");              // one line answered
+//   SimSnapshot s = sim.Snapshot();
+//   sim.Stop();
+class CSimulator {
+public:
+    explicit CSimulator(SimOptions options = {});
+    ~CSimulator();
+    CSimulator(const CSimulator&) = delete;
+    CSimulator& operator=(const CSimulator&) = delete;
+
+    // Creates a pseudo-terminal and serves its master side; returns the
+    // slave path. With a link path, also makes a symlink to the slave there,
+    // only where no file exists; it is removed again by Stop().
+    std::string StartPty(const std::string& linkPath = {});
+    // Serves a real serial line at 9600 or 19200 baud. 0 or an errno value.
+    int StartPort(const std::string& path, int baud);
+    // Listens for control lines on a Unix stream socket (mode 0600), one
+    // answer line per command line. 0 or an errno value.
+    int StartControl(const std::string& socketPath);
+    // Stops every thread, closes the line, removes what Start* created.
+    void Stop();
+
+    bool IsRunning() const { return m_running.load(); }
+    const std::string& SlavePath() const { return m_slavePath; }
+    const std::string& LinkPath() const { return m_linkPath; }
+    // "<path>: <reason>" of the last failed Start*.
+    std::string LastError() const;
+
+    // One control command line ("insert 2", "power-cut", "state", ...);
+    // returns the one-line answer ("ok ..." or "error: <word>: <reason>").
+    std::string Control(const std::string& commandLine);
+    // Set by the "quit" command.
+    bool QuitRequested() const { return m_quit.load(); }
+
+    SimSnapshot Snapshot() const;
+    // Commands answered so far (one per exchange the host saw answered).
+    std::uint64_t ExchangesAnswered() const;
+
+private:
+    void ServeLine();
+    void ServeControl();
+    void ServeControlClient(int client);
+    void Tick();
+    void WriteReply(int fd, const std::string& bytes);
+
+    // Guards m_device (the state machine and ledger) against the line
+    // thread, the control threads and callers of Control/Snapshot.
+    mutable std::mutex m_mutex;
+    std::unique_ptr<CSimDevice> m_device;
+
+    std::atomic<bool> m_running { false };
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_quit { false };
+    int m_lineFd { -1 };        // pty master or serial line
+    int m_slaveKeeper { -1 };   // keeps the slave open while the host reopens it
+    int m_controlFd { -1 };
+    int m_wakePipe[2] { -1, -1 };
+    bool m_ownsLink { false };
+    std::string m_slavePath;
+    std::string m_linkPath;
+    std::string m_controlPath;
+    std::string m_lastError;    // written before threads start, read after
+    std::thread m_lineThread;
+    std::thread m_controlThread;
+};
+
+} // namespace orvex
