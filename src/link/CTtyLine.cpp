@@ -151,11 +151,11 @@ bool CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline, int& 
             received += static_cast<int>(got);
             continue;
         }
-        if (got == 0)
-            return false; // end of file: the other side is gone
-        if (errno == EINTR)
+        // With VMIN and VTIME at 0 a tty answers an empty queue with 0,
+        // not EAGAIN; poll() below tells a hang-up from an empty queue.
+        if (got < 0 && errno == EINTR)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+        if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return false; // EIO after a hang-up, or a real fault
         int wait = MillisecondsUntil(deadline);
         if (std::chrono::steady_clock::now() >= deadline)
