@@ -3,6 +3,8 @@
 #include "device/CVMCInterface.h"
 #include "protocol/CKRMSProtocol.h"
 
+#include <chrono>
+
 namespace orvex {
 
 // The device contract on ORVEX commands: short command sequences with
@@ -48,7 +50,26 @@ public:
     int CheckClock();
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    std::uint8_t LastState() const { return GetLastPoll().state; }
+    // Sleeps until the time point, or less when the stop byte is set.
+    void SleepUntil(Clock::time_point until) const;
+    void SleepFor(int milliseconds) const { SleepUntil(Clock::now() + std::chrono::milliseconds(milliseconds)); }
+    // The code of a wait that ran out: what the last command said, or -1000
+    // when every POLL succeeded and the state simply never came.
+    int WaitFailure() const;
+    // InitRecycler's "wait": idling or disabled within the time-out.
+    int WaitReady(int timeoutSeconds, int address);
+    // Unload and Dispense: the bill out of the way, acceptance off.
+    int DisableForCassettes();
+    // PollReader ended on a failed exchange (not merely an unlisted state).
+    bool ReaderExchangeFailed(int pollResult) const;
+
     CKRMSProtocol m_protocol;
+    // Why the last WaitState gave 0: the code of its failed POLL, or 0 for
+    // a time-out or a stop.
+    std::atomic<int> m_waitFailure { 0 };
 };
 
 } // namespace orvex

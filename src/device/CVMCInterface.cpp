@@ -1,6 +1,192 @@
 #include "device/CVMCInterface.h"
 
-// Placeholder so the library links until the device interface lands.
+#include "protocol/CKRMSProtocol.h"
+
 namespace orvex {
-CVMCInterface::~CVMCInterface() = default;
+
+// The defaults report no device activity, so the polling engine can run
+// against the bare contract without hardware.
+
+int CVMCInterface::ReadBarcode(std::string& text, int)
+{
+    text.clear();
+    return 0;
 }
+
+void CVMCInterface::Log(const std::string&) { }
+
+int CVMCInterface::OpenPort(int, int) { return 0; }
+
+int CVMCInterface::NextRecoveryEvent() { return 0; }
+
+void CVMCInterface::SetIntercommandInterval(int) { }
+
+int CVMCInterface::InitValidator(int) { return 0; }
+
+int CVMCInterface::CancelVend() { return 0; }
+
+int CVMCInterface::ReaderSession(int) { return 0; }
+
+int CVMCInterface::EnableReader(int) { return 0; }
+
+int CVMCInterface::SetupReader(std::uint8_t, const std::string&) { return 0; }
+
+int CVMCInterface::WaitReaderState(int, int) { return 1; }
+
+int CVMCInterface::Download(const std::uint8_t*, int) { return 0; }
+
+int CVMCInterface::SetCassetteType(int, int) { return 0; }
+
+int CVMCInterface::PollReader(int& state, int& subState)
+{
+    state = 0;
+    subState = 0;
+    return 0;
+}
+
+int CVMCInterface::RequestVend(double, double&, int, CassetteRecord*) { return 0; }
+
+int CVMCInterface::GetFunds(double&, int&, const std::string&, CassetteRecord*) { return 0; }
+
+int CVMCInterface::Poll(int& state, int& subState, int)
+{
+    state = 0;
+    subState = 0;
+    return 0;
+}
+
+CKRMSProtocol* CVMCInterface::GetProtocol() { return nullptr; }
+
+void CVMCInterface::EscrowNotify(int) { }
+
+int CVMCInterface::WaitState(int, int, int) { return 0; }
+
+bool CVMCInterface::IsDevicePresent() { return false; }
+
+int CVMCInterface::GetStatus(std::uint32_t& enabled, std::uint32_t& security, std::uint32_t& routed, int)
+{
+    enabled = 0;
+    security = 0;
+    routed = 0;
+    return 0;
+}
+
+int CVMCInterface::GetCassettes(CassetteRecord records[kCassettes], int)
+{
+    if (!records)
+        return 0;
+    for (int i = 0; i < kCassettes; ++i) {
+        records[i].status = 0;
+        records[i].billCount = 0;
+    }
+    return 0;
+}
+
+int CVMCInterface::Unload(const std::uint8_t*) { return 0; }
+
+int CVMCInterface::Dispense(const std::uint8_t*) { return 0; }
+
+int CVMCInterface::ReturnBill(int) { return 0; }
+
+int CVMCInterface::StackBill(int) { return 0; }
+
+int CVMCInterface::EnableBills(std::uint32_t&, std::uint32_t, int) { return 0; }
+
+int CVMCInterface::InitRecycler(std::uint32_t, std::uint8_t, std::uint32_t, int, int) { return 0; }
+
+CVMCInterface::~CVMCInterface() = default;
+
+int CVMCInterface::BusReset(int) { return 0; }
+
+std::string CVMCInterface::ResultText(int code)
+{
+    // Each family replaces the prefix of the one before it: -11001 is a
+    // failure whose remainder, -1001, is read as a plain timeout.
+    std::string prefix;
+    long long rest = code;
+    if (rest < -9999) {
+        prefix = "Failure. Comm: ";
+        rest += 10000;
+    }
+    if (rest < -1999) {
+        prefix = "Command error. Comm: ";
+        rest += 2000;
+    }
+    if (rest < -999) {
+        prefix = "Communication error. Comm: ";
+        rest += 1000;
+    }
+    return prefix + CKRMSProtocol::ErrorText(static_cast<int>(rest));
+}
+
+std::string CVMCInterface::GetDeviceText() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_deviceText;
+}
+
+void CVMCInterface::SetDeviceText(std::string text)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_deviceText = std::move(text);
+}
+
+std::array<BillTypeEntry, kBillTypes> CVMCInterface::GetBillTable() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_billTable;
+}
+
+void CVMCInterface::SetBillTable(const std::array<BillTypeEntry, kBillTypes>& table)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_billTable = table;
+}
+
+void CVMCInterface::SetBillValues(const std::array<BillTypeEntry, kBillTypes>& table)
+{
+    std::lock_guard lock(m_stateMutex);
+    for (std::size_t i = 0; i < m_billTable.size(); ++i) {
+        m_billTable[i].value = table[i].value;
+        m_billTable[i].country = table[i].country;
+    }
+}
+
+void CVMCInterface::SetRoutedFlags(std::uint32_t routedWord)
+{
+    std::lock_guard lock(m_stateMutex);
+    for (std::size_t i = 0; i < m_billTable.size(); ++i)
+        m_billTable[i].routed = static_cast<std::uint8_t>((routedWord >> i) & 1u);
+}
+
+CVMCInterface::PollReply CVMCInterface::GetLastPoll() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_lastPoll;
+}
+
+void CVMCInterface::SetLastPoll(PollReply reply)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_lastPoll = reply;
+}
+
+CVMCInterface::PollReply CVMCInterface::GetLastReaderPoll() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_lastReaderPoll;
+}
+
+void CVMCInterface::SetLastReaderPoll(PollReply reply)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_lastReaderPoll = reply;
+}
+
+bool CVMCInterface::StopRequested() const
+{
+    std::atomic<std::uint8_t>* stop = m_stopFlag.load();
+    return stop && stop->load() != 0;
+}
+
+} // namespace orvex

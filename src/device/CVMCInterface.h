@@ -88,6 +88,10 @@ protected:
     void SetDeviceText(std::string text);
     void SetLastPoll(PollReply reply);
     void SetLastReaderPoll(PollReply reply);
+    // Value and country from BILL TABLE; the routed flags stay.
+    void SetBillValues(const std::array<BillTypeEntry, kBillTypes>& table);
+    // Bit n of the routed-bills word becomes the routed flag of type n.
+    void SetRoutedFlags(std::uint32_t routedWord);
 
     // The recovery queue of POWER RECOVERY; used on one thread at a time
     // (InitRecycler fills it, NextRecoveryEvent empties it).
