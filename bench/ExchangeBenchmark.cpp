@@ -1,0 +1,154 @@
+// The host's share of a bus exchange: a POLL through the protocol engine to
+// a peer that answers at once, and a POLL to a peer that never answers.
+
+#include "support/CBenchPeer.h"
+#include "support/ProcessFigures.h"
+
+#include "link/CCommand.h"
+#include "link/CPortTable.h"
+#include "link/CheckCode.h"
+#include "link/ProgramValues.h"
+#include "protocol/CKRMSProtocol.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAddress = 3;
+constexpr std::uint8_t kIdling = 0x14;
+// Command, reply and ACK: six bytes each.
+constexpr int kPollExchangeBytes = 18;
+constexpr int kResponseTimeout = 200;
+// The six-byte header read waits 11 ms a byte plus the response time-out.
+constexpr double kSilentDeadlineMilliseconds = 11.0 * 6 + kResponseTimeout;
+
+double Microseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::micro>(duration).count();
+}
+
+std::unique_ptr<CKRMSProtocol> OpenOn(const CBenchPeer& peer, benchmark::State& state)
+{
+    if (peer.SlavePath().empty()) {
+        state.SkipWithError(peer.Error().c_str());
+        return nullptr;
+    }
+    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
+    auto protocol = std::make_unique<CKRMSProtocol>(CPortTable({ peer.SlavePath() }));
+    if (!protocol->OpenPort(0, kResponseTimeout)) {
+        state.SkipWithError((protocol->GetPort()->DescribePortError(0)).c_str());
+        return nullptr;
+    }
+    // The pause after an exchange is a configured wait, not host work.
+    protocol->SetIntercommandInterval(0);
+    return protocol;
+}
+
+CCommand PollFrame()
+{
+    const std::uint8_t frame[6] { kSync, 0x00, 0x06, 0x33, 0x00, 0x00 };
+    return CCommand(frame, 0, 6);
+}
+
+// Wall time of every exchange, and the calling thread's CPU time over all.
+void ReportExchangeFigures(benchmark::State& state, const std::vector<double>& wall, std::chrono::nanoseconds cpu)
+{
+    if (wall.empty())
+        return;
+    const double wire = WireMicroseconds(kPollExchangeBytes, 19200);
+    double median = Percentile(wall, 0.50);
+    double p99 = Percentile(wall, 0.99);
+    double cpuPerExchange = std::chrono::duration<double, std::micro>(cpu).count() / static_cast<double>(wall.size());
+    state.counters["wire_us"] = wire;
+    state.counters["wall_p50_us"] = median;
+    state.counters["wall_p99_us"] = p99;
+    state.counters["wall_max_us"] = Percentile(wall, 1.0);
+    state.counters["wall_p50_pct"] = 100.0 * median / wire;
+    state.counters["wall_p99_pct"] = 100.0 * p99 / wire;
+    state.counters["cpu_us"] = cpuPerExchange;
+    state.counters["cpu_pct"] = 100.0 * cpuPerExchange / wire;
+}
+
+// Exchange and CommandDone on a ready-made POLL frame: the transaction
+// engine alone, without the command set above it.
+void PollExchange(benchmark::State& state)
+{
+    CBenchPeer peer(CBenchPeer::ShortReply(kAddress, kIdling));
+    auto protocol = OpenOn(peer, state);
+    if (!protocol)
+        return;
+    const CCommand poll = PollFrame();
+    for (int i = 0; i < 100; ++i) {
+        protocol->Exchange(poll, kAddress);
+        protocol->CommandDone("POLL");
+    }
+
+    std::vector<double> wall;
+    wall.reserve(static_cast<std::size_t>(state.max_iterations));
+    auto cpuStart = ThreadCpuTime();
+    for (auto _ : state) {
+        auto start = Clock::now();
+        CCommand reply = protocol->Exchange(poll, kAddress);
+        protocol->CommandDone("POLL");
+        wall.push_back(Microseconds(Clock::now() - start));
+        if (reply.GetStatus() != 0) {
+            state.SkipWithError(("POLL failed: " + CKRMSProtocol::ErrorText(reply.GetStatus())).c_str());
+            break;
+        }
+    }
+    ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart);
+}
+BENCHMARK(PollExchange)->Iterations(20000)->Unit(benchmark::kMicrosecond);
+
+// A POLL to a peer that never answers: the host must sleep in poll() for
+// the whole read time-out and wake once, on time.
+void SilentPoll(benchmark::State& state)
+{
+    CBenchPeer peer(CBenchPeer::ShortReply(kAddress, kIdling), CBenchPeer::Answer::Silent);
+    auto protocol = OpenOn(peer, state);
+    if (!protocol)
+        return;
+    const CCommand poll = PollFrame();
+
+    std::vector<double> cpu;
+    std::vector<double> overshoot;
+    std::vector<double> switches;
+    for (auto _ : state) {
+        auto cpuStart = ThreadCpuTime();
+        auto switchesStart = ThreadContextSwitches();
+        auto start = Clock::now();
+        CCommand reply = protocol->Exchange(poll, kAddress);
+        protocol->CommandDone("POLL");
+        auto elapsed = Clock::now() - start;
+        switches.push_back(static_cast<double>(ThreadContextSwitches() - switchesStart));
+        cpu.push_back(std::chrono::duration<double, std::micro>(ThreadCpuTime() - cpuStart).count());
+        overshoot.push_back(std::chrono::duration<double, std::milli>(elapsed).count() - kSilentDeadlineMilliseconds);
+        if (reply.GetStatus() != kTimeout) {
+            state.SkipWithError(("expected Timeout, got " + CKRMSProtocol::ErrorText(reply.GetStatus())).c_str());
+            break;
+        }
+    }
+    state.counters["deadline_ms"] = kSilentDeadlineMilliseconds;
+    state.counters["cpu_us"] = Mean(cpu);
+    state.counters["cpu_max_us"] = Percentile(cpu, 1.0);
+    state.counters["overshoot_mean_ms"] = Mean(overshoot);
+    state.counters["overshoot_max_ms"] = Percentile(overshoot, 1.0);
+    state.counters["overshoot_min_ms"] = Percentile(overshoot, 0.0);
+    state.counters["switches"] = Mean(switches);
+}
+BENCHMARK(SilentPoll)->Iterations(10)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+} // namespace orvex
+
+BENCHMARK_MAIN();
