@@ -53,7 +53,8 @@ public:
     int SearchCardReader(CStartupObserver& observer);
     // Up to five InitValidator calls; the last result code.
     int InitializeDevice(CStartupObserver& observer);
-    // "SET": default bill types into the three cassettes; r1 + r2 + r3.
+    // "SET": default bill types into the three cassettes; 0, or the first
+    // failed cassette's result code.
     int SetCassetteDefaults(CStartupObserver& observer);
 
     // "%d.%d.%d build %d" from the project version.
@@ -63,11 +64,15 @@ public:
     static CVMC* PublishedEngine();
 
 private:
+    // Hides and ends the search window once.
+    void EndSearchWindow(CStartupObserver& observer);
+
     CKRMSInterface m_device;
     std::unique_ptr<CVMC> m_engine;
     int m_foundPort { kNoPort };
     int m_searchTimeout { kSearchTimeout };
     CommandLine m_commandLine;
+    bool m_searchWindowShown { false };
 };
 
 } // namespace orvex

@@ -162,6 +162,7 @@ private:
     void Message(std::string_view text);
     int Address() const;
     bool OpenCurrentPort();
+    void SetSequenceFlag(std::uint8_t value);
 
     CKRMSInterface& m_device;
     CKRMSProtocol& m_protocol;

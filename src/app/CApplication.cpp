@@ -1,0 +1,228 @@
+#include "app/CApplication.h"
+
+#include "Version.h"
+#include "app/CStartupObserver.h"
+#include "link/ProgramValues.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace orvex {
+
+namespace {
+
+constexpr const char* kMode19200 = "19200,n,8,1";
+constexpr const char* kMode9600 = "9600,n,8,1";
+constexpr int kSearchedPorts = 16;
+constexpr int kReaderPorts = 4;
+constexpr int kInitAttempts = 5;
+constexpr int kCyclorAddress = 1;
+constexpr int kValidatorAddress = 3;
+constexpr int kSearchAnimation = 133;
+constexpr int kInitAnimation = 136;
+// The bill table index passed when no further bill type is found.
+constexpr int kNoBillType = 23;
+
+std::atomic<CVMC*> g_publishedEngine { nullptr };
+
+void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+// The next bill type from `from` whose value is not zero, among 0..22.
+int NextBillType(const std::array<BillTypeEntry, kBillTypes>& table, int from)
+{
+    for (int index = from; index < kNoBillType; ++index) {
+        if (table[static_cast<std::size_t>(index)].value != 0.0f)
+            return index;
+    }
+    return kNoBillType;
+}
+
+} // namespace
+
+CApplication::CApplication()
+    : m_engine(std::make_unique<CVMC>(&m_device))
+{
+    g_publishedEngine.store(m_engine.get());
+}
+
+CApplication::CApplication(CPortTable table)
+    : m_device(std::move(table))
+    , m_engine(std::make_unique<CVMC>(&m_device))
+{
+    g_publishedEngine.store(m_engine.get());
+}
+
+CApplication::~CApplication()
+{
+    CVMC* expected = m_engine.get();
+    g_publishedEngine.compare_exchange_strong(expected, nullptr);
+    m_engine->Stop();
+}
+
+CVMC* CApplication::PublishedEngine() { return g_publishedEngine.load(); }
+
+std::string CApplication::VersionText()
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%d.%d build %d", ORVEX_VERSION_MAJOR, ORVEX_VERSION_MINOR, ORVEX_VERSION_PATCH,
+        ORVEX_VERSION_BUILD);
+    return text;
+}
+
+void CApplication::ApplyCommandLine(const CommandLine& commandLine)
+{
+    m_commandLine = commandLine;
+    if (commandLine.escrowOff)
+        CProgramValues::Instance().escrowMask.store(0);
+}
+
+CApplication::StartupResult CApplication::Startup(const std::vector<std::string>& words, CStartupObserver& observer)
+{
+    // The socket library needs no initialisation on this platform.
+    ApplyCommandLine(CommandLine::Parse(words));
+    if (!m_device.IsDevicePresent())
+        return StartupResult::End;
+
+    m_searchWindowShown = true;
+    observer.OnSearchWindow(true);
+    observer.OnAnimation(kSearchAnimation);
+    observer.OnSearchText("Searching for Devices...");
+    Sleep(300);
+
+    SearchPorts(observer);
+    if (m_commandLine.setMode) {
+        SetCassetteDefaults(observer);
+        return StartupResult::End;
+    }
+
+    bool initialise = m_foundPort != kNoPort;
+    if (!initialise) {
+        initialise = SearchCardReader(observer) != kNoPort;
+        if (!initialise)
+            observer.OnMessage("No device found. You have to set COM port manualy.");
+    }
+    if (initialise)
+        InitializeDevice(observer);
+    EndSearchWindow(observer);
+    return StartupResult::OpenMainWindow;
+}
+
+int CApplication::SearchPorts(CStartupObserver& observer)
+{
+    CProgramValues& values = CProgramValues::Instance();
+    m_foundPort = kNoPort;
+    auto answers = [this](int address) {
+        m_engine->SetDeviceAddress(address);
+        int state = 0, subState = 0;
+        return m_device.Poll(state, subState, address) == 0;
+    };
+    auto tryAddresses = [&answers] { return answers(kCyclorAddress) || answers(kValidatorAddress); };
+
+    for (int index = 0; index < kSearchedPorts; ++index) {
+        values.SetSerialMode(kMode19200);
+        if (m_device.OpenPort(index, m_searchTimeout) == 0)
+            continue;
+        Sleep(10);
+        bool found = tryAddresses();
+        if (!found) {
+            Sleep(100);
+            values.SetSerialMode(kMode9600);
+            if (m_device.OpenPort(index, m_searchTimeout) == 0)
+                continue;
+            Sleep(10);
+            found = tryAddresses();
+        }
+        if (found) {
+            m_foundPort = index;
+            const char* kind = m_engine->GetDeviceAddress() == kValidatorAddress ? "Bill Validator found on COM"
+                                                                                 : "Cyclor Unit found on COM";
+            observer.OnSearchText(kind + std::to_string(index + 1));
+            break;
+        }
+    }
+    return m_foundPort;
+}
+
+int CApplication::SearchCardReader(CStartupObserver& observer)
+{
+    observer.OnSearchText("Searching for Card Reader...");
+    for (int index = 0; index < kReaderPorts; ++index) {
+        CProgramValues::Instance().SetSerialMode(kMode19200);
+        if (m_device.OpenPort(index, m_searchTimeout) == 0)
+            continue;
+        Protocol().GetPort()->SetRts(1);
+        Sleep(20);
+        int state = 0, subState = 0;
+        if (m_device.PollReader(state, subState) == 0) {
+            m_foundPort = index;
+            observer.OnSearchText("Card Reader found...");
+            return m_foundPort;
+        }
+    }
+    // Also said when COM4 could not be opened at all: no reader was found.
+    observer.OnSearchText("Card Reader not found...");
+    return kNoPort;
+}
+
+int CApplication::InitializeDevice(CStartupObserver& observer)
+{
+    Sleep(700);
+    observer.OnAnimation(kInitAnimation);
+    observer.OnSearchText("Initializing Bill Changer...");
+    int result = -1;
+    for (int attempt = 0; attempt < kInitAttempts && result != 0; ++attempt)
+        result = m_device.InitValidator(m_engine->GetDeviceAddress());
+    if (result != 0) {
+        observer.OnMessage("Initialization failed.");
+        EndSearchWindow(observer);
+    }
+    observer.OnSearchText("Starting server program ...");
+    return result;
+}
+
+int CApplication::SetCassetteDefaults(CStartupObserver& observer)
+{
+    observer.OnAnimation(kInitAnimation);
+    observer.OnSearchText("Initializing Bill Changer...");
+    m_device.InitRecycler(0, 18, 0, kCyclorAddress, 1);
+    const std::array<BillTypeEntry, kBillTypes> table = m_device.GetBillTable();
+
+    observer.OnSearchText("Setting default type for 1st cassete...");
+    Sleep(600);
+    const int first = NextBillType(table, 0);
+    const int r1 = m_device.SetCassetteType(0, first);
+    if (r1 != 0)
+        observer.OnMessage("Can't set type for 1st cassete");
+
+    observer.OnSearchText("Setting default type for 2nd cassete...");
+    Sleep(600);
+    const int skipped = NextBillType(table, first + 1);
+    const int second = NextBillType(table, skipped + 1);
+    const int r2 = m_device.SetCassetteType(1, second);
+    if (r1 != 0 || r2 != 0)
+        observer.OnMessage("Can't set type for 2nd cassete");
+
+    observer.OnSearchText("Setting default type for 3rd cassete...");
+    Sleep(600);
+    const int third = NextBillType(table, second + 1);
+    const int r3 = m_device.SetCassetteType(2, third);
+    if (r1 != 0 || r2 != 0 || r3 != 0)
+        observer.OnMessage("Can't set type for 3rd cassete");
+
+    EndSearchWindow(observer);
+    if (r1 == 0 && r2 == 0 && r3 == 0)
+        observer.OnMessage("Cassete types were successfuly set");
+    return r1 != 0 ? r1 : (r2 != 0 ? r2 : r3);
+}
+
+void CApplication::EndSearchWindow(CStartupObserver& observer)
+{
+    if (!m_searchWindowShown)
+        return;
+    m_searchWindowShown = false;
+    observer.OnSearchWindow(false);
+}
+
+} // namespace orvex
