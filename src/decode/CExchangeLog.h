@@ -68,10 +68,11 @@ private:
         std::time_t when;
     };
 
-    // With the log lock held: the deferred exchanges first, then this one.
-    void WriteLocked(std::string_view name, const std::vector<std::string>& record, std::time_t when);
+    // The steps below run with the log lock held.
     void WriteOne(std::string_view name, const std::vector<std::string>& record, std::time_t when);
-    void WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::time_t when);
+    void WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::time_t when, bool decode);
+    void JoinExchange(std::string_view name, const std::vector<std::string>& record);
+    std::string_view HeaderTime(std::time_t when);
     void DrainPending();
     // Releases the log lock, and takes it back to write what was deferred
     // meanwhile.
@@ -92,15 +93,22 @@ private:
     std::mutex m_pendingMutex;
     std::vector<PendingExchange> m_pending;
 
-    // Guards m_lastExchangeText and m_contextSource (written by the window,
-    // read by whichever thread writes an exchange).
+    // Guards m_lastExchangeText (written with the log lock held, emptied by
+    // the window when polling mode starts).
     mutable std::mutex m_stateMutex;
     std::string m_lastExchangeText;
+
+    // Guards m_contextSource (set by the owner, called by whichever thread
+    // writes an exchange).
+    std::mutex m_sourceMutex;
     DecodeContextSource m_contextSource;
 
-    // Scratch for the decoders; used only with the log lock held.
+    // Scratch used only with the log lock held.
     DecodeOutput m_output;
     std::string m_joined;
+    std::string m_header;
+    std::time_t m_headerTime { 0 };
+    char m_headerTimeText[16] {};
 };
 
 } // namespace orvex

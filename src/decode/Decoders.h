@@ -2,6 +2,7 @@
 
 #include "decode/DecodeContext.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 

@@ -24,23 +24,34 @@ public:
     void CollectLine(std::string_view line, int capacity);
 
     int Count() const { return static_cast<int>(m_bytes.size()); }
-    std::uint8_t Byte(int offset) const
+    // The end of the data: the frame length (from the length byte, or the
+    // 16-bit length of a long frame) or the bytes collected, whichever is
+    // less, without the two check-code bytes.
+    int DataEnd() const { return m_dataEnd; }
+    // A data byte; 0 past the data, so the check code is never read as data.
+    std::uint8_t Byte(int offset) const { return offset >= 0 && offset < m_dataEnd ? Raw(offset) : 0; }
+    // Any collected byte (header and check code included); 0 past them.
+    std::uint8_t Raw(int offset) const
     {
         return offset >= 0 && offset < Count() ? m_bytes[static_cast<std::size_t>(offset)] : 0;
     }
-    // Big-endian unsigned number of `width` bytes (at most 8).
+    // Big-endian unsigned number of `width` bytes (at most 8); 0 when the
+    // data do not hold the whole field.
     std::uint64_t Number(int offset, int width) const;
     // Little-endian 16-bit number.
     std::uint16_t Little16(int offset) const;
     // Up to `width` characters from `offset`, ending early at a zero byte or
-    // at the end of the collected bytes.
+    // at the end of the data.
     std::string_view Text(int offset, int width) const;
-    // Characters from `offset` up to a zero byte or the end of the bytes.
+    // Characters from `offset` up to a zero byte or the end of the data.
     std::string_view TextToZero(int offset) const;
     const std::uint8_t* Data() const { return m_bytes.data(); }
 
 private:
+    void FindDataEnd();
+
     std::vector<std::uint8_t> m_bytes;
+    int m_dataEnd { 0 };
 };
 
 // Record-line helpers. A byte group is two upper-case hexadecimal digits

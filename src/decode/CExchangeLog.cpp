@@ -1,0 +1,205 @@
+#include "decode/CExchangeLog.h"
+
+#include "decode/Decoders.h"
+#include "protocol/CKRMSProtocol.h"
+
+#include <chrono>
+
+namespace orvex {
+
+namespace {
+
+constexpr auto kLogLockWait = std::chrono::milliseconds(1000);
+
+} // namespace
+
+CExchangeLog::CExchangeLog(CKRMSProtocol* protocol, CLogSink& sink, DecodeContextSource contextSource)
+    : m_protocol(protocol)
+    , m_sink(sink)
+    , m_contextSource(std::move(contextSource))
+{
+    m_rawFrames.store(0);
+}
+
+void CExchangeLog::SetContextSource(DecodeContextSource source)
+{
+    std::lock_guard guard(m_sourceMutex);
+    m_contextSource = std::move(source);
+}
+
+std::string CExchangeLog::GetLastExchangeText() const
+{
+    std::lock_guard guard(m_stateMutex);
+    return m_lastExchangeText;
+}
+
+void CExchangeLog::ClearLastExchangeText()
+{
+    std::lock_guard guard(m_stateMutex);
+    m_lastExchangeText.clear();
+}
+
+void CExchangeLog::OutputLine(std::string line)
+{
+    m_sink.AddLine(line);
+    m_sink.SelectLastLine();
+    m_sink.AddLine(kSeparator);
+    m_sink.SetStatusText(line);
+}
+
+void CExchangeLog::OnCommandDone(std::string name)
+{
+    if (!m_protocol)
+        return;
+    // Called with the engine's lock held, so the record is this exchange's.
+    WriteExchange(name, m_protocol->GetExchangeRecord(), std::time(nullptr));
+}
+
+void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::string>& record)
+{
+    WriteExchange(name, record, std::time(nullptr));
+}
+
+void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::string>& record, std::time_t when)
+{
+    if (m_logLock.try_acquire_for(kLogLockWait)) {
+        DrainPending();
+        WriteOne(name, record, when);
+        ReleaseLogLock();
+        return;
+    }
+    // Rather than drop the exchange, leave a copy for whoever holds the
+    // lock; the engine's lock is not held up any longer.
+    {
+        std::lock_guard guard(m_pendingMutex);
+        m_pending.push_back(PendingExchange { std::string(name), record, when });
+    }
+    // The holder may have released the lock before it could see the copy.
+    if (m_logLock.try_acquire()) {
+        DrainPending();
+        ReleaseLogLock();
+    }
+}
+
+void CExchangeLog::DrainPending()
+{
+    for (;;) {
+        std::vector<PendingExchange> pending;
+        {
+            std::lock_guard guard(m_pendingMutex);
+            pending.swap(m_pending);
+        }
+        if (pending.empty())
+            return;
+        for (const PendingExchange& exchange : pending)
+            WriteOne(exchange.name, exchange.record, exchange.when);
+    }
+}
+
+void CExchangeLog::ReleaseLogLock()
+{
+    for (;;) {
+        m_logLock.release();
+        {
+            std::lock_guard guard(m_pendingMutex);
+            if (m_pending.empty())
+                return;
+        }
+        // An exchange was deferred after the last look; write it unless
+        // another writer has taken the lock (and will write it itself).
+        if (!m_logLock.try_acquire())
+            return;
+        DrainPending();
+    }
+}
+
+void CExchangeLog::WriteOne(std::string_view name, const std::vector<std::string>& record, std::time_t when)
+{
+    bool decode = m_decodeFlag.load() != 0;
+    if (m_rawFrames.load() != 0) {
+        WriteDecoded(name, record, when, decode);
+        for (const std::string& line : record)
+            m_sink.AddLine(line);
+        if (!record.empty())
+            m_sink.SelectLastLine();
+        m_sink.AddLine(kSeparator);
+        return;
+    }
+    JoinExchange(name, record);
+    if (m_sequenceFlag.load() != 0) {
+        std::lock_guard guard(m_stateMutex);
+        // Identical consecutive exchanges while polling leave no trace.
+        if (m_joined == m_lastExchangeText)
+            return;
+    }
+    if (!decode)
+        return;
+    WriteDecoded(name, record, when, decode);
+    m_sink.AddLine(kSeparator);
+}
+
+void CExchangeLog::JoinExchange(std::string_view name, const std::vector<std::string>& record)
+{
+    m_joined.assign(name);
+    for (const std::string& line : record)
+        m_joined.append(line);
+}
+
+std::string_view CExchangeLog::HeaderTime(std::time_t when)
+{
+    if (when != m_headerTime || m_headerTimeText[0] == '\0') {
+        std::tm local {};
+        if (!localtime_r(&when, &local) || std::strftime(m_headerTimeText, sizeof m_headerTimeText, "%H:%M:%S", &local) == 0)
+            m_headerTimeText[0] = '\0';
+        m_headerTime = when;
+    }
+    return m_headerTimeText;
+}
+
+void CExchangeLog::WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::time_t when, bool decode)
+{
+    m_header.assign("->").append(name).append(" (").append(HeaderTime(when)).append(")");
+    m_sink.AddLine(m_header);
+
+    JoinExchange(name, record);
+    {
+        std::lock_guard guard(m_stateMutex);
+        m_lastExchangeText.assign(m_joined);
+    }
+    if (!decode)
+        return;
+    if (record.size() < 2) {
+        m_sink.AddLine("<- ... (no response)");
+        m_sink.SelectLastLine();
+        return;
+    }
+    const DecoderEntry* entry = FindDecoders(name);
+    if (!entry) {
+        m_sink.AddLine("");
+        return;
+    }
+
+    DecodeContext context;
+    {
+        std::lock_guard guard(m_sourceMutex);
+        if (m_contextSource)
+            context = m_contextSource();
+    }
+    std::span<const std::string> lines(record);
+    m_output.Clear();
+    if (entry->request) {
+        entry->request(DecodeInput { record[0], lines, context }, m_output);
+        for (const std::string& line : m_output.lines)
+            m_sink.AddLine(line);
+        m_output.lines.clear();
+    }
+    std::string last = entry->reply(DecodeInput { record[1], lines, context }, m_output);
+    for (const std::string& line : m_output.lines)
+        m_sink.AddLine(line);
+    m_sink.AddLine(last);
+    m_sink.SelectLastLine();
+    if (m_output.hasStatusText)
+        m_sink.SetStatusText(m_output.statusText);
+}
+
+} // namespace orvex

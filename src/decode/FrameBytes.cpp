@@ -1,0 +1,249 @@
+#include "decode/FrameBytes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+namespace orvex {
+
+namespace {
+
+constexpr std::size_t kPrefixLength = 3; // "-> " or "<- "
+constexpr std::size_t kGroupLength = 3;  // "%02X "
+
+int HexDigit(char character)
+{
+    if (character >= '0' && character <= '9')
+        return character - '0';
+    if (character >= 'A' && character <= 'F')
+        return character - 'A' + 10;
+    return -1;
+}
+
+bool StartsWith(std::string_view line, std::string_view mark)
+{
+    return line.size() >= mark.size() && line.substr(0, mark.size()) == mark;
+}
+
+// Reads the groups of one line into the buffer from `count` on; false when
+// a position that is not a group ended the reading.
+bool ReadLineGroups(std::string_view line, std::uint8_t* buffer, int capacity, int& count)
+{
+    for (std::size_t position = kPrefixLength; position < line.size(); position += kGroupLength) {
+        if (count >= capacity)
+            return false;
+        std::uint8_t value = 0;
+        if (!ParseGroup(line, position, value))
+            return false;
+        buffer[count++] = value;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseGroup(std::string_view text, std::size_t position, std::uint8_t& value)
+{
+    if (position + 2 > text.size())
+        return false;
+    int high = HexDigit(text[position]);
+    int low = HexDigit(text[position + 1]);
+    if (high < 0 || low < 0)
+        return false;
+    // The blank keeps a failure text such as "Data error" from reading as
+    // the byte DA.
+    if (position + 2 < text.size() && text[position + 2] != ' ')
+        return false;
+    value = static_cast<std::uint8_t>(high * 16 + low);
+    return true;
+}
+
+bool HasByteGroup(std::string_view line)
+{
+    std::uint8_t value = 0;
+    return ParseGroup(line, kPrefixLength, value);
+}
+
+std::uint8_t LineByte(std::string_view line, int index)
+{
+    std::uint8_t value = 0;
+    if (index < 0 || !ParseGroup(line, kPrefixLength + kGroupLength * static_cast<std::size_t>(index), value))
+        return 0;
+    return value;
+}
+
+int LineGroupCount(std::string_view line)
+{
+    int count = 0;
+    std::uint8_t value = 0;
+    for (std::size_t position = kPrefixLength; ParseGroup(line, position, value); position += kGroupLength)
+        ++count;
+    return count;
+}
+
+int CollectFrameBytes(std::span<const std::string> record, std::string_view direction, std::uint8_t* buffer, int capacity)
+{
+    int count = 0;
+    if (!buffer || capacity <= 0)
+        return 0;
+    std::size_t index = 0;
+    while (index < record.size() && !StartsWith(record[index], direction))
+        ++index;
+    for (; index < record.size() && StartsWith(record[index], direction); ++index) {
+        if (!ReadLineGroups(record[index], buffer, capacity, count))
+            break;
+    }
+    return count;
+}
+
+void CFrameBytes::Collect(std::span<const std::string> record, std::string_view direction, int capacity)
+{
+    m_bytes.clear();
+    if (capacity <= 0)
+        return;
+    // Never more bytes than the lines of the record can hold.
+    std::size_t available = 0;
+    for (const std::string& line : record)
+        available += line.size() / kGroupLength + 1;
+    std::size_t size = std::min(available, static_cast<std::size_t>(capacity));
+    m_bytes.resize(size);
+    int count = CollectFrameBytes(record, direction, m_bytes.data(), static_cast<int>(size));
+    m_bytes.resize(static_cast<std::size_t>(count));
+    FindDataEnd();
+}
+
+void CFrameBytes::CollectLine(std::string_view line, int capacity)
+{
+    m_bytes.clear();
+    if (capacity <= 0)
+        return;
+    m_bytes.resize(static_cast<std::size_t>(capacity));
+    int count = 0;
+    ReadLineGroups(line, m_bytes.data(), capacity, count);
+    m_bytes.resize(static_cast<std::size_t>(count));
+    FindDataEnd();
+}
+
+void CFrameBytes::FindDataEnd()
+{
+    int length = Raw(2);
+    if (length == 0)
+        length = Raw(3) * 256 + Raw(4);
+    int end = std::min(length, Count()) - 2;
+    m_dataEnd = end > 0 ? end : 0;
+}
+
+std::uint64_t CFrameBytes::Number(int offset, int width) const
+{
+    if (offset < 0 || width <= 0 || width > 8 || offset + width > m_dataEnd)
+        return 0;
+    std::uint64_t value = 0;
+    for (int index = 0; index < width; ++index)
+        value = (value << 8) | m_bytes[static_cast<std::size_t>(offset + index)];
+    return value;
+}
+
+std::uint16_t CFrameBytes::Little16(int offset) const
+{
+    return static_cast<std::uint16_t>(Byte(offset) | (Byte(offset + 1) << 8));
+}
+
+std::string_view CFrameBytes::Text(int offset, int width) const
+{
+    if (offset < 0 || width <= 0 || offset >= m_dataEnd)
+        return {};
+    const char* start = reinterpret_cast<const char*>(m_bytes.data()) + offset;
+    int limit = std::min(width, m_dataEnd - offset);
+    int length = 0;
+    while (length < limit && start[length] != '\0')
+        ++length;
+    return std::string_view(start, static_cast<std::size_t>(length));
+}
+
+std::string_view CFrameBytes::TextToZero(int offset) const
+{
+    return Text(offset, m_dataEnd);
+}
+
+std::string DecodeAcknowledgement(std::string_view replyLine, std::span<const std::string> record)
+{
+    std::uint8_t bytes[kAcknowledgementCapacity];
+    int count = 0;
+    if (record.empty())
+        ReadLineGroups(replyLine, bytes, kAcknowledgementCapacity, count);
+    else
+        count = CollectFrameBytes(record, "<-", bytes, kAcknowledgementCapacity);
+    if (count <= 3)
+        return std::string(replyLine);
+    switch (bytes[3]) {
+    case 0x00:
+        return "<- ACK";
+    case 0x30:
+        return "<- Invalid command";
+    case 0xFF:
+        return "<- NAK";
+    default: {
+        char text[40];
+        std::snprintf(text, sizeof text, "<- Unknown code: 0x%X", static_cast<unsigned>(bytes[3]));
+        return text;
+    }
+    }
+}
+
+std::string CheckInvalidCommand(std::string_view replyLine)
+{
+    // After the prefix and the SYNC and address groups stands the length.
+    constexpr std::size_t kLengthPosition = kPrefixLength + 2 * kGroupLength;
+    std::uint8_t length = 0;
+    if (!ParseGroup(replyLine, kLengthPosition, length) || length == 0)
+        return std::string(replyLine);
+    std::uint8_t code = 0;
+    if (length == 6 && ParseGroup(replyLine, kLengthPosition + kGroupLength, code) && code == 0x30)
+        return "<- Invalid command";
+    return {};
+}
+
+bool CommonStart(const DecodeInput& input, const CommonStartRule& rule, CFrameBytes& bytes, std::string& result)
+{
+    std::string_view line = input.line;
+    if (!HasByteGroup(line)) {
+        result.assign(line);
+        return false;
+    }
+    int length = LineByte(line, 2);
+    bool acknowledgement = (rule.shortReply == ShortReply::Acknowledge && length <= 6)
+        || (rule.shortReply == ShortReply::AcknowledgeOneToSix && length >= 1 && length <= 6);
+    if (acknowledgement) {
+        result = DecodeAcknowledgement(line, input.record);
+        return false;
+    }
+    if (rule.invalidCommand == InvalidCommandCheck::Run) {
+        result = CheckInvalidCommand(line);
+        if (!result.empty())
+            return false;
+    }
+    switch (rule.source) {
+    case ByteSource::ReplyLine:
+        bytes.CollectLine(line, kReplyCapacity);
+        break;
+    case ByteSource::Record:
+    case ByteSource::RecordFrame: {
+        int capacity = kReplyCapacity;
+        if (rule.source == ByteSource::RecordFrame)
+            capacity = length != 0 ? length : LineByte(line, 3) * 256 + LineByte(line, 4);
+        try {
+            if (input.record.empty())
+                bytes.CollectLine(line, capacity);
+            else
+                bytes.Collect(input.record, "<-", capacity);
+        } catch (const std::bad_alloc&) {
+            result = "!!!!!!!!!!!!!!!!Memory error!!!!!!!!!!!!!!!!!";
+            return false;
+        }
+        break;
+    }
+    }
+    return true;
+}
+
+} // namespace orvex
