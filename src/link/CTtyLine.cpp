@@ -136,6 +136,11 @@ void CTtyLine::Close()
     if (m_fd < 0)
         return;
     tcflush(m_fd, TCIOFLUSH);
+    // The exclusive mode belongs to the tty, not to this descriptor, and
+    // outlives the close while anyone else keeps the device open (the
+    // master of a pty always does): left set, it would refuse the next
+    // ordinary user's open, ours included, as busy.
+    ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
 }
@@ -145,6 +150,7 @@ bool CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline, int& 
     received = 0;
     if (m_fd < 0)
         return false;
+    bool hungUp = false;
     while (received < count) {
         ssize_t got = ::read(m_fd, buffer + received, static_cast<std::size_t>(count - received));
         if (got > 0) {
@@ -157,6 +163,10 @@ bool CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline, int& 
             continue;
         if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return false; // EIO after a hang-up, or a real fault
+        // A hung-up tty polls readable for ever and reads as empty: once
+        // poll() has said hang-up and nothing is left, the read is over.
+        if (hungUp)
+            return false;
         int wait = MillisecondsUntil(deadline);
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
@@ -168,9 +178,11 @@ bool CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline, int& 
             return false;
         if (ready == 0)
             return false;
-        // A hang-up with nothing left to read ends the read at once.
-        if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(entry.revents & POLLIN))
+        if (entry.revents & POLLNVAL)
             return false;
+        // Bytes that came before the hang-up are still read; then it ends.
+        if (entry.revents & (POLLHUP | POLLERR))
+            hungUp = true;
     }
     return true;
 }
