@@ -191,6 +191,11 @@ void CKRMSProtocol::CommandDone(const std::string& name)
 {
     if (COutputInterface* observer = m_observer.load())
         observer->OnCommandDone(name);
+    ReleaseLock();
+}
+
+void CKRMSProtocol::ReleaseLock()
+{
     if (HoldsLock()) {
         m_lockHolder.store(std::thread::id());
         m_lock.release();

@@ -165,6 +165,16 @@ private:
     void Pause();
     void AppendLines(const char* prefix, const CCommand& frame);
     bool HoldsLock() const;
+    // Releases the lock once if this thread's exchange took it.
+    void ReleaseLock();
+    // Exchange, CommandDone with the log name (or only the lock release
+    // when the command has no name), status stored as the last result code.
+    CCommand Execute(const CCommand& frame, int address, const char* name);
+    // Refuses an operation before anything is sent (a bad index, a null
+    // buffer): false, with a last result code of 0 since the bus is fine.
+    bool Refuse();
+    // The part number of reply bytes 3..17, stored under the state mutex.
+    void StorePartNumber(const CCommand& reply);
 
     std::atomic<int> m_intercommandInterval { 20 };
     std::atomic<COutputInterface*> m_observer { nullptr };

@@ -1,0 +1,721 @@
+#include "protocol/CKRMSProtocol.h"
+
+#include "protocol/CFrameBuilder.h"
+#include "protocol/CReplyView.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvex {
+
+namespace {
+
+constexpr int kCyclorAddress = 1;
+constexpr int kReaderAddress = 4;
+constexpr std::uint8_t kDiagnosticCode = 0xF0;
+constexpr std::uint8_t kClockCode = 0x62;
+
+// Bill table groups: value digit, three-letter country, exponent.
+constexpr int kBillGroupSize = 5;
+// Cassette table pairs: type byte, bill count.
+constexpr std::uint8_t kCassettePresent = 0x80;
+constexpr std::uint8_t kCassetteTypeMask = 0x1F;
+constexpr std::uint8_t kEscrowBillType = 24;
+constexpr std::uint8_t kUnsetBillType = 31;
+
+bool ValidCassetteIndex(int index)
+{
+    return index >= 0 && index < kCassettes;
+}
+
+std::uint8_t CassetteNumber(int index)
+{
+    return static_cast<std::uint8_t>(index + 1);
+}
+
+// The exponent byte of a bill table group: bit 7 clear multiplies the digit
+// by ten (bits 0-6) times, bit 7 set divides it, one step at a time in
+// single precision as the unit does.
+float BillValue(std::uint8_t digit, std::uint8_t exponent)
+{
+    float value = digit;
+    int steps = exponent & 0x7F;
+    for (int i = 0; i < steps; ++i)
+        value = (exponent & 0x80) ? value / 10.0f : value * 10.0f;
+    return value;
+}
+
+// Copies the data of a reply into a caller's buffer of `capacity` bytes.
+void CopyOut(const CReplyView& reply, int offset, int count, std::uint8_t* buffer)
+{
+    for (int i = 0; i < count; ++i)
+        buffer[i] = reply.FrameByte(offset + i);
+}
+
+} // namespace
+
+// ---- Shared steps -------------------------------------------------------
+
+CCommand CKRMSProtocol::Execute(const CCommand& frame, int address, const char* name)
+{
+    CCommand reply = Exchange(frame, address);
+    if (name)
+        CommandDone(name);
+    else
+        ReleaseLock();
+    m_lastResultCode.store(reply.GetStatus());
+    return reply;
+}
+
+bool CKRMSProtocol::Refuse()
+{
+    m_lastResultCode.store(kOk);
+    return false;
+}
+
+// ---- Commands answered with ACK ----------------------------------------
+
+bool CKRMSProtocol::Reset(int address)
+{
+    // The card reader knows RESET under the code the others use for STATUS.
+    CFrameBuilder frame(address == kReaderAddress ? 0x31 : 0x30);
+    return CheckAck(Execute(frame.Frame(), address, "RESET"));
+}
+
+bool CKRMSProtocol::SetSecurity(std::uint32_t levels, int address)
+{
+    CFrameBuilder frame(0x32);
+    frame.Add24(levels);
+    return CheckAck(Execute(frame.Frame(), address, "SET SECURITY"));
+}
+
+bool CKRMSProtocol::BillType(std::uint32_t enableMask, std::uint32_t escrowMask, int address)
+{
+    CFrameBuilder frame(0x34);
+    frame.Add24(enableMask).Add24(escrowMask);
+    return CheckAck(Execute(frame.Frame(), address, "BILL TYPE"));
+}
+
+bool CKRMSProtocol::Pack(int address)
+{
+    CFrameBuilder frame(0x35);
+    return CheckAck(Execute(frame.Frame(), address, "PACK"));
+}
+
+bool CKRMSProtocol::Return(int address)
+{
+    CFrameBuilder frame(0x36);
+    return CheckAck(Execute(frame.Frame(), address, "RETURN"));
+}
+
+bool CKRMSProtocol::Hold(int address)
+{
+    CFrameBuilder frame(0x38);
+    return CheckAck(Execute(frame.Frame(), address, "HOLD"));
+}
+
+bool CKRMSProtocol::SetBarParameters(std::uint8_t format, std::uint8_t length, int address)
+{
+    CFrameBuilder frame(0x39);
+    frame.Add(format).Add(length);
+    return CheckAck(Execute(frame.Frame(), address, "SET BAR PARAMETERS"));
+}
+
+bool CKRMSProtocol::Dispense(const std::uint8_t counts[25])
+{
+    if (!counts)
+        return Refuse();
+    CFrameBuilder frame(0x3C);
+    for (int type = 0; type < 25; ++type)
+        if (counts[type] != 0)
+            frame.Add(static_cast<std::uint8_t>(type)).Add(counts[type]);
+    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "DISPENSE"));
+}
+
+bool CKRMSProtocol::DispensePairs(const std::uint8_t pairs[6])
+{
+    if (!pairs)
+        return Refuse();
+    CFrameBuilder frame(0x3C);
+    for (int pair = 0; pair < 3; ++pair)
+        if (pairs[2 * pair + 1] != 0xFF)
+            frame.Add(pairs[2 * pair]).Add(pairs[2 * pair + 1]);
+    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "DISPENSE"));
+}
+
+bool CKRMSProtocol::Unload(int cassetteIndex, std::uint8_t count)
+{
+    if (!ValidCassetteIndex(cassetteIndex))
+        return Refuse();
+    CFrameBuilder frame(0x3D);
+    frame.Add(CassetteNumber(cassetteIndex)).Add(count);
+    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "UNLOAD"));
+}
+
+std::uint8_t CKRMSProtocol::CassetteTypeByte(int mode, std::uint8_t type)
+{
+    // Mode 253 marks the cassette unset: bill type 31 with bit 6.
+    if (mode == 253)
+        return kUnsetBillType | 0x40;
+    std::uint8_t value = type;
+    if (mode == 252)
+        value |= 0x20;
+    else if (mode == 0 || mode == 1 || mode == 255)
+        value |= 0x80;
+    return value;
+}
+
+bool CKRMSProtocol::SetCassetteType(int cassetteIndex, int mode, std::uint8_t type)
+{
+    if (!ValidCassetteIndex(cassetteIndex))
+        return Refuse();
+    CFrameBuilder frame(0x40);
+    frame.Add(CassetteNumber(cassetteIndex)).Add(CassetteTypeByte(mode, type));
+    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "SET CASSETTE TYPE"));
+}
+
+bool CKRMSProtocol::SetCassetteFeedingLevel(int cassetteIndex, std::uint8_t level, bool useDefault)
+{
+    if (!ValidCassetteIndex(cassetteIndex))
+        return Refuse();
+    CFrameBuilder frame(0x44);
+    frame.Add(CassetteNumber(cassetteIndex)).Add(useDefault ? 0xFF : level);
+    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "SET CASSETTE FEEDING LEVEL"));
+}
+
+bool CKRMSProtocol::EmptyDispenser()
+{
+    CFrameBuilder frame(0x67);
+    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "EMPTY DISPENSER"));
+}
+
+bool CKRMSProtocol::SetOptions(std::uint32_t options, int address)
+{
+    CFrameBuilder frame(0x68);
+    frame.Add32(options);
+    return CheckAck(Execute(frame.Frame(), address, "SET OPTIONS"));
+}
+
+// ---- Commands answered with data ---------------------------------------
+
+bool CKRMSProtocol::StatusRequest(int address)
+{
+    CFrameBuilder frame(0x31);
+    CReplyView reply(Execute(frame.Frame(), address, "STATUS REQUEST"));
+    if (!reply.HasFrame())
+        return false;
+    std::array<std::uint32_t, 3> words {};
+    bool invalid = reply.IsInvalidCommand();
+    if (!invalid)
+        for (int i = 0; i < 3; ++i)
+            words[static_cast<std::size_t>(i)] = reply.Number(3 + 3 * i, 3);
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_statusWords = words;
+    }
+    if (invalid) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CKRMSProtocol::Poll(int address)
+{
+    CFrameBuilder frame(0x33);
+    CReplyView reply(Execute(frame.Frame(), address, "POLL"));
+    PollReply poll;
+    if (reply.HasFrame())
+        poll = PollReply { reply.Byte(3), reply.Byte(4), reply.Byte(5) };
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_lastPoll = poll;
+    }
+    return reply.HasFrame();
+}
+
+void CKRMSProtocol::StorePartNumber(const CCommand& command)
+{
+    CReplyView reply(command);
+    std::string text = reply.Text(3, 15);
+    std::lock_guard lock(m_stateMutex);
+    m_partNumber = std::move(text);
+}
+
+bool CKRMSProtocol::Identification(int address)
+{
+    CFrameBuilder frame(0x37);
+    CCommand reply = Execute(frame.Frame(), address, "IDENTIFICATION");
+    CReplyView view(reply);
+    if (!view.HasFrame())
+        return false;
+    if (view.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    StorePartNumber(reply);
+    return true;
+}
+
+bool CKRMSProtocol::ExtendedIdentification(int address)
+{
+    CFrameBuilder frame(0x3E);
+    CCommand reply = Execute(frame.Frame(), address, "EXTENDED IDENTIFICATION");
+    CReplyView view(reply);
+    if (!view.HasFrame())
+        return false;
+    if (view.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    if (view.Length() < 109)
+        return false;
+    StorePartNumber(reply);
+    return true;
+}
+
+bool CKRMSProtocol::ExtractBarcode(std::string& text, int address)
+{
+    CFrameBuilder frame(0x3A);
+    CReplyView reply(Execute(frame.Frame(), address, "EXTRACT BARCODE"));
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    // Zero bytes are part of a barcode's length: take the bytes one by one.
+    std::string barcode;
+    for (int offset = 3; offset <= reply.Length() - 3; ++offset)
+        barcode.push_back(static_cast<char>(reply.Byte(offset)));
+    text = std::move(barcode);
+    return true;
+}
+
+bool CKRMSProtocol::GetCassetteStatus()
+{
+    CFrameBuilder frame(0x3B);
+    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "GET CASSETTE STATUS"));
+    if (!reply.HasFrame())
+        return false;
+    std::array<CassetteRecord, kCassettes> table {};
+    bool invalid = reply.IsInvalidCommand();
+    if (!invalid) {
+        int length = reply.Length();
+        for (int k = 0; k < kCassettes && 2 * k < length - 5; ++k) {
+            std::uint8_t typeByte = reply.Byte(3 + 2 * k);
+            CassetteRecord& record = table[static_cast<std::size_t>(k)];
+            record.billType = typeByte & kCassetteTypeMask;
+            record.billCount = reply.Byte(4 + 2 * k);
+            if (!(typeByte & kCassettePresent))
+                record.status = kCassetteUnknown;
+            else if (record.billType == kUnsetBillType)
+                record.status = kCassetteNotRead;
+            else
+                record.status = 0;
+            record.escrowMark = record.billType == kEscrowBillType ? 1 : 0;
+        }
+    }
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_cassetteTable = table;
+    }
+    if (invalid) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CKRMSProtocol::BillTable(BillTypeEntry table[kBillTypes], int address)
+{
+    if (!table)
+        return Refuse();
+    CFrameBuilder frame(0x41);
+    CReplyView reply(Execute(frame.Frame(), address, "BILL TABLE"));
+    if (!reply.HasFrame())
+        return false;
+    bool invalid = reply.IsInvalidCommand();
+    int filled = 0;
+    if (!invalid) {
+        int length = reply.Length();
+        for (; filled < kBillTypes && kBillGroupSize * filled < length - 5; ++filled) {
+            int offset = 3 + kBillGroupSize * filled;
+            table[filled].value = BillValue(reply.Byte(offset), reply.Byte(offset + 4));
+            table[filled].country = reply.Text(offset + 1, 3);
+        }
+    }
+    for (int k = filled; k < kBillTypes; ++k) {
+        table[k].value = 0.0f;
+        table[k].country.clear();
+    }
+    if (invalid) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CKRMSProtocol::GetCassetteFeedingLevel(std::uint8_t* output, int capacity)
+{
+    if (!output || capacity < 0)
+        return Refuse();
+    CFrameBuilder frame(0x43);
+    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "GET CASSETTE FEEDING LEVEL"));
+    if (!reply.HasFrame())
+        return false;
+    // This reply is judged by its first byte alone, whatever its length.
+    if (reply.Byte(3) == kInvalidCommandCode) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    int dataCount = reply.Length() - 5;
+    int wanted = 1 + dataCount;
+    int copied = std::min(capacity, wanted);
+    if (copied > 0)
+        output[0] = static_cast<std::uint8_t>(std::min(dataCount, 255));
+    for (int i = 1; i < copied; ++i)
+        output[i] = reply.Byte(2 + i);
+    return copied == wanted;
+}
+
+bool CKRMSProtocol::Crc32(std::uint32_t& value, int address)
+{
+    CFrameBuilder frame(0x51);
+    CReplyView reply(Execute(frame.Frame(), address, "CRC32"));
+    value = 0;
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    value = reply.Number(3, 4);
+    return true;
+}
+
+bool CKRMSProtocol::GetOptions(std::uint32_t& options, int address)
+{
+    CFrameBuilder frame(0x69);
+    CReplyView reply(Execute(frame.Frame(), address, "GET OPTIONS"));
+    options = 0;
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    options = reply.Number(3, 4);
+    return true;
+}
+
+bool CKRMSProtocol::ModuleIdentification(int address)
+{
+    CFrameBuilder frame(0x53);
+    CReplyView reply(Execute(frame.Frame(), address, "MODULE IDENTIFICATION"));
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    return reply.Length() >= 65;
+}
+
+bool CKRMSProtocol::ValidationSoftwareIdentification(int address)
+{
+    CFrameBuilder frame(0x54);
+    CReplyView reply(Execute(frame.Frame(), address, "VALIDATION SOFTWARE IDENTIFICATION"));
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    return reply.Length() >= 21;
+}
+
+bool CKRMSProtocol::RequestStatistics(std::uint8_t* buffer, int capacity, int address)
+{
+    if (!buffer || capacity < 0)
+        return Refuse();
+    CFrameBuilder frame(0x60);
+    CReplyView reply(Execute(frame.Frame(), address, "REQUEST STATISTICS"));
+    if (!reply.HasFrame())
+        return false;
+    if (!reply.IsLongFrame()) {
+        std::uint8_t code = reply.Byte(3);
+        if (code != 0) {
+            m_lastResultCode.store(code == kInvalidCommandCode ? kInvalidCommand : kAckNotReceived);
+            std::memset(buffer, 0, static_cast<std::size_t>(capacity));
+        }
+        return false;
+    }
+    // The record runs from byte 5 up to and including the low check-code
+    // byte, as the unit's own tools have always read it.
+    int size = reply.Length() - 6;
+    CopyOut(reply, 5, std::min(capacity, size), buffer);
+    return capacity >= size;
+}
+
+// ---- Data copies --------------------------------------------------------
+
+bool CKRMSProtocol::PowerRecovery(std::uint8_t& state, std::uint8_t* buffer, int capacity, int& count)
+{
+    if (!buffer || capacity < 0)
+        return Refuse();
+    CFrameBuilder frame(0x66);
+    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "POWER RECOVERY"));
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        count = 0;
+        return false;
+    }
+    state = reply.Byte(3);
+    int size = reply.Length() - 6;
+    if (capacity < size) {
+        count = -1;
+        return false;
+    }
+    CopyOut(reply, 4, size, buffer);
+    count = size;
+    return true;
+}
+
+bool CKRMSProtocol::ExtendedCassetteStatus(std::uint8_t cassetteNumber, std::uint8_t* buffer, int capacity, int& count)
+{
+    if (!buffer || capacity < 0)
+        return Refuse();
+    CFrameBuilder frame(0x70);
+    frame.Add(cassetteNumber);
+    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "EXTENDED CASSETTE STATUS REQUEST"));
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        count = 0;
+        return false;
+    }
+    int size = reply.Length() - 6;
+    if (capacity < size) {
+        count = -1;
+        return false;
+    }
+    CopyOut(reply, 4, size, buffer);
+    count = size;
+    return true;
+}
+
+// ---- Diagnostics --------------------------------------------------------
+
+bool CKRMSProtocol::DiagnosticStatusRequest(std::uint8_t& status, std::uint8_t* buffer, int capacity, int& count, int address)
+{
+    if (!buffer || capacity < 0)
+        return Refuse();
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(0x00);
+    CReplyView reply(Execute(frame.Frame(), address, "DIAGNOSTIC STATUS REQUEST"));
+    status = reply.Byte(3);
+    count = 0;
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    count = std::min(capacity, reply.Length() - 6);
+    CopyOut(reply, 4, count, buffer);
+    return true;
+}
+
+bool CKRMSProtocol::DiagnosticIdentificationRequest(int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(0x01);
+    CReplyView reply(Execute(frame.Frame(), address, "DIAGNOSTIC IDENTIFICATION REQUEST"));
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CKRMSProtocol::DiagnosticSupportedFunctions(std::uint8_t* buffer, int capacity, int& count, int address)
+{
+    if (!buffer || capacity < 0)
+        return Refuse();
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(0x02);
+    CReplyView reply(Execute(frame.Frame(), address, "DIAGNOSTIC SUPPORTED FUNCTIONS"));
+    count = 0;
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    count = std::min(capacity, reply.Length() - 5);
+    CopyOut(reply, 3, count, buffer);
+    return true;
+}
+
+namespace {
+
+struct DiagnosticTest {
+    std::uint8_t subCommand;
+    const char* name;
+};
+
+constexpr DiagnosticTest kSensorState { 0x10, "DIAGNOSTIC SENSOR STATE" };
+constexpr DiagnosticTest kTestValidator { 0x11, "DIAGNOSTIC TEST VALIDATOR" };
+constexpr DiagnosticTest kTestDispenser { 0x13, "DIAGNOSTIC TEST DISPENSER" };
+constexpr DiagnosticTest kTestSwitch { 0x14, "DIAGNOSTIC TEST SWITCH" };
+constexpr DiagnosticTest kTestChassis { 0x15, "DIAGNOSTIC TEST CHASSIS" };
+constexpr DiagnosticTest kTestCommunication { 0x16, "DIAGNOSTIC TEST COMMUNICATION" };
+
+} // namespace
+
+bool CKRMSProtocol::DiagnosticSensorState(int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(kSensorState.subCommand);
+    return CheckAck(Execute(frame.Frame(), address, kSensorState.name));
+}
+
+bool CKRMSProtocol::DiagnosticTestValidator(int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(kTestValidator.subCommand);
+    return CheckAck(Execute(frame.Frame(), address, kTestValidator.name));
+}
+
+bool CKRMSProtocol::DiagnosticTestCassette(std::uint8_t cassetteNumber, int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(0x12).Add(cassetteNumber);
+    return CheckAck(Execute(frame.Frame(), address, "DIAGNOSTIC TEST CASSETTE"));
+}
+
+bool CKRMSProtocol::DiagnosticTestDispenser(int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(kTestDispenser.subCommand);
+    return CheckAck(Execute(frame.Frame(), address, kTestDispenser.name));
+}
+
+bool CKRMSProtocol::DiagnosticTestSwitch(int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(kTestSwitch.subCommand);
+    return CheckAck(Execute(frame.Frame(), address, kTestSwitch.name));
+}
+
+bool CKRMSProtocol::DiagnosticTestChassis(int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(kTestChassis.subCommand);
+    return CheckAck(Execute(frame.Frame(), address, kTestChassis.name));
+}
+
+bool CKRMSProtocol::DiagnosticTestCommunication(int address)
+{
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(kTestCommunication.subCommand);
+    return CheckAck(Execute(frame.Frame(), address, kTestCommunication.name));
+}
+
+bool CKRMSProtocol::Diagnostic(std::uint8_t subCommand, const std::uint8_t* data, int count, int address)
+{
+    // The sub-command takes one of the short frame's parameter bytes.
+    if (count < 0 || count > CFrameBuilder::kMaximumParameters - 1 || (count > 0 && !data))
+        return Refuse();
+    CFrameBuilder frame(kDiagnosticCode);
+    frame.Add(subCommand);
+    for (int i = 0; i < count; ++i)
+        frame.Add(data[i]);
+    return CheckAck(Execute(frame.Frame(), address, "DIAGNOSTIC"));
+}
+
+// ---- Clock --------------------------------------------------------------
+
+namespace {
+
+std::uint8_t ToBcd(int value)
+{
+    return static_cast<std::uint8_t>((value / 10 % 10) << 4 | value % 10);
+}
+
+bool FromBcd(std::uint8_t byte, int& value)
+{
+    int tens = byte >> 4;
+    int units = byte & 0x0F;
+    if (tens > 9 || units > 9)
+        return false;
+    value = tens * 10 + units;
+    return true;
+}
+
+} // namespace
+
+bool CKRMSProtocol::SetCyTime(std::time_t time)
+{
+    std::tm local {};
+    if (!localtime_r(&time, &local))
+        return Refuse();
+    CFrameBuilder frame(kClockCode);
+    frame.Add(ToBcd(local.tm_sec))
+        .Add(ToBcd(local.tm_min))
+        .Add(ToBcd(local.tm_hour))
+        .Add(static_cast<std::uint8_t>(local.tm_wday + 1)) // 1 = Sunday
+        .Add(ToBcd(local.tm_mday))
+        .Add(ToBcd(local.tm_mon + 1))
+        .Add(ToBcd(local.tm_year % 100));
+    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "SET CY TIME"));
+}
+
+bool CKRMSProtocol::GetCyTime(std::time_t& time)
+{
+    CFrameBuilder frame(kClockCode);
+    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "GET CY TIME"));
+    if (!reply.HasFrame())
+        return false;
+    // Only the bare six-byte reply is a refusal: a clock that reads 30
+    // seconds also starts with 0x30.
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    // A month of 0 is the unit saying it has no valid time.
+    if (reply.Byte(8) == 0)
+        return false;
+    int second = 0, minute = 0, hour = 0, day = 0, month = 0, year = 0;
+    if (!FromBcd(reply.Byte(3), second) || !FromBcd(reply.Byte(4), minute) || !FromBcd(reply.Byte(5), hour)
+        || !FromBcd(reply.Byte(7), day) || !FromBcd(reply.Byte(8), month) || !FromBcd(reply.Byte(9), year))
+        return false;
+    std::tm calendar {};
+    calendar.tm_sec = second;
+    calendar.tm_min = minute;
+    calendar.tm_hour = hour;
+    calendar.tm_mday = day;
+    calendar.tm_mon = month - 1;
+    calendar.tm_year = 2000 + year - 1900;
+    calendar.tm_isdst = -1;
+    std::tm normalised = calendar;
+    std::time_t converted = std::mktime(&normalised);
+    if (converted == static_cast<std::time_t>(-1))
+        return false;
+    // mktime rolls 30 February over into March, hour 24 into the next day:
+    // a date it had to move is not a date the unit can hold.
+    if (normalised.tm_sec != calendar.tm_sec || normalised.tm_min != calendar.tm_min
+        || normalised.tm_hour != calendar.tm_hour || normalised.tm_mday != calendar.tm_mday
+        || normalised.tm_mon != calendar.tm_mon || normalised.tm_year != calendar.tm_year)
+        return false;
+    time = converted;
+    return true;
+}
+
+} // namespace orvex

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "link/CCommand.h"
+#include "link/CheckCode.h"
+
+#include <cstdint>
+#include <string>
+
+namespace orvex {
+
+// Read access to a reply frame that never leaves it. Fields are read from
+// the data area, bytes 3 .. L-3; a field that lies past it (a reply shorter
+// than the command expects) reads as zero, so the check code is never
+// taken for data. A reply with a non-zero status has no bytes at all.
+class CReplyView {
+public:
+    explicit CReplyView(const CCommand& reply)
+        : m_bytes(reply.GetStatus() == 0 ? reply.GetBytes() : nullptr)
+        , m_length(m_bytes ? reply.GetLength() : 0)
+    {
+    }
+
+    bool HasFrame() const { return m_length >= 6; }
+    // L, the frame's total length (0 without a frame).
+    int Length() const { return HasFrame() ? m_length : 0; }
+    bool IsLongFrame() const { return HasFrame() && m_bytes[2] == 0; }
+
+    // The bare six-byte invalid-command reply (0x30).
+    bool IsInvalidCommand() const
+    {
+        return HasFrame() && m_bytes[2] == 6 && m_bytes[3] == kInvalidCommandCode;
+    }
+
+    bool InData(int offset) const { return HasFrame() && offset >= 3 && offset <= m_length - 3; }
+
+    std::uint8_t Byte(int offset) const
+    {
+        return InData(offset) ? m_bytes[offset] : 0;
+    }
+
+    // Any byte of the frame, check code included; 0 outside it.
+    std::uint8_t FrameByte(int offset) const
+    {
+        return HasFrame() && offset >= 0 && offset < m_length ? m_bytes[offset] : 0;
+    }
+
+    // A number of `width` bytes, high byte first.
+    std::uint32_t Number(int offset, int width) const
+    {
+        std::uint32_t value = 0;
+        for (int i = 0; i < width; ++i)
+            value = value << 8 | Byte(offset + i);
+        return value;
+    }
+
+    // At most `maximum` characters from `offset`, up to the first zero byte
+    // or the end of the data.
+    std::string Text(int offset, int maximum) const
+    {
+        std::string text;
+        for (int i = 0; i < maximum && InData(offset + i) && m_bytes[offset + i] != 0; ++i)
+            text.push_back(static_cast<char>(m_bytes[offset + i]));
+        return text;
+    }
+
+    const std::uint8_t* Bytes() const { return m_bytes; }
+
+private:
+    const std::uint8_t* m_bytes;
+    int m_length;
+};
+
+} // namespace orvex
