@@ -1,0 +1,255 @@
+// The frame reader and judge: commands exchanged with a fake port whose
+// replies arrive in arbitrary bursts.
+//
+// Input, per exchange (up to four): address, command code, parameter count
+// (0..12) and the parameters, reply shape (bits below), reply length
+// (16 bits) and the reply bytes, and with kSplitAnywhere a burst count
+// (0..3) and each burst's length (16 bits). Beside the sanitizers, each exchange
+// is judged a second time here, from the bytes alone, and the result code,
+// the frames written back (ACK, NAK or nothing) and the exchange record
+// must agree with that judgement.
+#include "link/CheckCode.h"
+#include "protocol/CKRMSProtocol.h"
+#include "support/CFuzzPort.h"
+
+#include "support/CFuzzInput.h"
+
+#include <memory>
+#include <string>
+
+using namespace orvex;
+using orvex::fuzz::Bytes;
+using orvex::fuzz::CFuzzInput;
+using orvex::fuzz::CFuzzPort;
+using orvex::fuzz::Check;
+
+namespace {
+
+enum ReplyShape : std::uint8_t {
+    kForceSync = 1,      // byte 0 is 0x02
+    kForceLength = 2,    // the length field describes the bytes given
+    kPadToLength = 4,    // the bytes are filled up to the declared length
+    kFixCheckCode = 8,   // the check code is the right one
+    kSplitAnywhere = 16, // the bytes come in bursts cut at chosen places
+};
+
+Bytes Frame(std::uint8_t code, const Bytes& parameters)
+{
+    Bytes frame { kSync, 0x00, static_cast<std::uint8_t>(parameters.size() + 6), code };
+    frame.insert(frame.end(), parameters.begin(), parameters.end());
+    frame.push_back(0);
+    frame.push_back(0);
+    return frame;
+}
+
+// Shapes the raw bytes of one reply as the option bits say, so that valid
+// short and long frames are as easy to reach as broken ones.
+Bytes ShapeReply(CFuzzInput& input, std::uint8_t shape)
+{
+    Bytes bytes = input.Bytes(input.Word());
+    if ((shape & kForceSync) && !bytes.empty())
+        bytes[0] = kSync;
+    if ((shape & kPadToLength) && bytes.size() >= 5) {
+        // Long frames up to 2 KiB this way: longer ones take the same path
+        // and would only slow every run down.
+        std::size_t declared = static_cast<std::size_t>(FrameLength(bytes.data()));
+        if (declared > bytes.size() && declared <= 2048)
+            bytes.resize(declared, static_cast<std::uint8_t>(0xA5));
+    }
+    if ((shape & kForceLength) && bytes.size() >= 6) {
+        if (bytes.size() <= 255) {
+            bytes[2] = static_cast<std::uint8_t>(bytes.size());
+        } else {
+            bytes[2] = 0;
+            bytes[3] = static_cast<std::uint8_t>(bytes.size() >> 8);
+            bytes[4] = static_cast<std::uint8_t>(bytes.size() & 0xFF);
+        }
+    }
+    if ((shape & kFixCheckCode) && bytes.size() >= 6) {
+        int length = FrameLength(bytes.data());
+        if (length >= 6 && static_cast<std::size_t>(length) <= bytes.size()) {
+            std::uint16_t code = CheckCodeOver(bytes.data(), static_cast<std::size_t>(length - 2));
+            bytes[static_cast<std::size_t>(length - 2)] = static_cast<std::uint8_t>(code & 0xFF);
+            bytes[static_cast<std::size_t>(length - 1)] = static_cast<std::uint8_t>(code >> 8);
+        }
+    }
+    return bytes;
+}
+
+CFuzzPort::Reply Split(CFuzzInput& input, const Bytes& bytes, std::uint8_t shape)
+{
+    CFuzzPort::Reply reply;
+    if (!(shape & kSplitAnywhere)) {
+        reply.push_back(bytes);
+        return reply;
+    }
+    std::size_t bursts = input.Below(3);
+    std::size_t start = 0;
+    while (start < bytes.size() && reply.size() < bursts) {
+        std::size_t size = input.Word();
+        if (size > bytes.size() - start)
+            size = bytes.size() - start;
+        reply.emplace_back(bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(start + size));
+        start += size;
+    }
+    if (start < bytes.size())
+        reply.emplace_back(bytes.begin() + static_cast<long>(start), bytes.end());
+    return reply;
+}
+
+struct Judgement {
+    int status { 0 };
+    Bytes frame; // the reply frame when the status is 0
+};
+
+// The judging rules, from the first burst alone: a read never runs past a
+// silence, so a frame must arrive in one burst to be whole.
+Judgement Judge(const CFuzzPort::Reply& reply)
+{
+    Bytes first = reply.empty() ? Bytes() : reply[0];
+    if (first.size() < 6)
+        return { kTimeout, {} };
+    if (first[0] != kSync)
+        return { kSynchronizationError, {} };
+    int length = first[2] != 0 ? first[2] : first[3] * 256 + first[4];
+    if ((first[2] != 0 && length < 6) || (first[2] == 0 && length < 7))
+        return { kDataError, {} };
+    if (first.size() < static_cast<std::size_t>(length))
+        return { kDataError, {} };
+    std::uint16_t computed = CheckCodeOver(first.data(), static_cast<std::size_t>(length - 2));
+    std::uint16_t received = static_cast<std::uint16_t>(first[static_cast<std::size_t>(length - 1)] * 256
+        + first[static_cast<std::size_t>(length - 2)]);
+    if (computed != received)
+        return { kCrcError, {} };
+    return { 0, Bytes(first.begin(), first.begin() + length) };
+}
+
+Bytes Acknowledgement(std::uint8_t code, std::uint8_t address)
+{
+    Bytes frame { kSync, address, 0x06, code, 0, 0 };
+    FinishFrame(frame.data(), 6, address);
+    return frame;
+}
+
+std::string Hex(const Bytes& bytes)
+{
+    return HexText(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+// The record lines with the given prefix from `start` on, joined; stops at
+// the first line with another prefix.
+std::string Joined(const std::vector<std::string>& record, std::size_t& index, const char* prefix)
+{
+    std::string text;
+    while (index < record.size() && record[index].compare(0, 3, prefix) == 0) {
+        text += record[index].substr(3);
+        ++index;
+    }
+    return text;
+}
+
+void CheckExchange(const std::vector<std::string>& record, const Bytes& sent, const Judgement& judgement,
+    const std::vector<Bytes>& written, std::uint8_t address, const CCommand& result)
+{
+    for (const std::string& line : record)
+        Check(line.size() <= 63 && (line.compare(0, 3, "-> ") == 0 || line.compare(0, 3, "<- ") == 0),
+            "record line too long or without its direction prefix");
+    Check(result.GetStatus() == judgement.status, "result code differs from the judging rules");
+    Check(!written.empty() && written[0] == sent, "the command was not written as finished");
+
+    std::size_t index = 0;
+    Check(Joined(record, index, "-> ") == Hex(sent), "the first record lines are not the command");
+    if (judgement.status != 0) {
+        Check(result.GetBytes() == nullptr && result.GetLength() == 0, "a failed reply holds bytes");
+        Check(index < record.size() && record[index] == "<- " + CKRMSProtocol::ErrorText(judgement.status),
+            "the failure line is missing");
+        ++index;
+        if (judgement.status == kTimeout) {
+            Check(written.size() == 1, "something was written after a timeout");
+            Check(index == record.size(), "record lines after a timeout");
+            return;
+        }
+        Check(written.size() == 2 && written[1] == Acknowledgement(0xFF, address), "a damaged reply got no NAK");
+        Check(Joined(record, index, "-> ") == Hex(written[1]) && index == record.size(), "the NAK is not recorded");
+        return;
+    }
+
+    Check(result.GetLength() == static_cast<int>(judgement.frame.size())
+            && Bytes(result.GetBytes(), result.GetBytes() + result.GetLength()) == judgement.frame,
+        "the reply frame is not the bytes received");
+    Check(Joined(record, index, "<- ") == Hex(judgement.frame), "the reply is not recorded whole");
+    const Bytes& reply = judgement.frame;
+    bool peerAck = reply[2] == 6 && reply[3] == 0x00;
+    bool peerNak = reply[2] == 6 && reply[3] == 0xFF;
+    if (peerAck) {
+        Check(written.size() == 1 && index == record.size(), "an ACK reply was answered");
+    } else if (peerNak) {
+        Check(written.size() == 1, "a NAK reply was answered");
+        Check(Joined(record, index, "-> ") == Hex(sent) && index == record.size(), "the command is not recorded again after a NAK");
+    } else {
+        Check(written.size() == 2 && written[1] == Acknowledgement(0x00, address), "a data reply got no ACK");
+        Check(Joined(record, index, "-> ") == Hex(written[1]) && index == record.size(), "the ACK is not recorded");
+    }
+}
+
+// Tells the harness what the record looked like while the lock was held.
+class CRecordCopy final : public COutputInterface {
+public:
+    explicit CRecordCopy(CKRMSProtocol& protocol)
+        : m_protocol(protocol)
+    {
+    }
+    void OnCommandDone(std::string name) override
+    {
+        m_name = std::move(name);
+        m_record = m_protocol.GetExchangeRecord();
+    }
+    std::string m_name;
+    std::vector<std::string> m_record;
+
+private:
+    CKRMSProtocol& m_protocol;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
+{
+    CFuzzInput input(bytes, size);
+    // One engine for the whole run, as in the program; every exchange
+    // starts from an empty record whatever came before.
+    static CFuzzPort* fake = nullptr;
+    static CKRMSProtocol& protocol = *[] {
+        auto port = std::make_unique<CFuzzPort>();
+        fake = port.get();
+        auto* engine = new CKRMSProtocol(std::move(port));
+        engine->SetIntercommandInterval(0);
+        return engine;
+    }();
+    static CRecordCopy observer(protocol);
+    protocol.SetObserver(&observer);
+    fake->ClearReplies();
+
+    for (int i = 0; i < 4 && !input.Empty(); ++i) {
+        std::uint8_t address = input.Byte();
+        std::uint8_t code = input.Byte();
+        if (code == 0x00 || code == 0xFF)
+            code = 0x33; // the host's own ACK and NAK are not commands
+        Bytes command = Frame(code, input.Bytes(input.Below(12)));
+        std::uint8_t shape = input.Byte();
+        CFuzzPort::Reply reply = Split(input, ShapeReply(input, shape), shape);
+        fake->SetWriteFails((shape & 0x80) != 0);
+        Judgement judgement = Judge(reply);
+        fake->AddReply(reply);
+        fake->ClearWritten();
+
+        CCommand result = protocol.Exchange(CCommand(command.data(), 0, static_cast<int>(command.size())), address);
+        protocol.CommandDone("POLL");
+
+        Bytes sent = command;
+        FinishFrame(sent.data(), static_cast<int>(sent.size()), address);
+        CheckExchange(observer.m_record, sent, judgement, fake->Written(), address, result);
+        Check(protocol.GetExchangeRecord().empty(), "the record is visible without the lock");
+    }
+    return 0;
+}
