@@ -81,6 +81,7 @@ void CApplication::ApplyCommandLine(const CommandLine& commandLine)
 CApplication::StartupResult CApplication::Startup(const std::vector<std::string>& words, CStartupObserver& observer)
 {
     // The socket library needs no initialisation on this platform.
+    m_startupCode = -1;
     ApplyCommandLine(CommandLine::Parse(words));
     if (!m_device.IsDevicePresent())
         return StartupResult::End;
@@ -93,7 +94,7 @@ CApplication::StartupResult CApplication::Startup(const std::vector<std::string>
 
     SearchPorts(observer);
     if (m_commandLine.setMode) {
-        SetCassetteDefaults(observer);
+        m_startupCode = SetCassetteDefaults(observer);
         return StartupResult::End;
     }
 
@@ -104,7 +105,7 @@ CApplication::StartupResult CApplication::Startup(const std::vector<std::string>
             observer.OnMessage("No device found. You have to set COM port manualy.");
     }
     if (initialise)
-        InitializeDevice(observer);
+        m_startupCode = InitializeDevice(observer);
     EndSearchWindow(observer);
     return StartupResult::OpenMainWindow;
 }

@@ -39,6 +39,9 @@ public:
     CKRMSProtocol& Protocol() { return *m_device.GetProtocol(); }
     CVMC& Engine() { return *m_engine; }
     int GetFoundPort() const { return m_foundPort; }
+    // The result of the start-up's last step: InitValidator's, or the
+    // cassette default types' ("SET"); -1 when neither ran.
+    int GetStartupCode() const { return m_startupCode; }
     const CommandLine& GetCommandLine() const { return m_commandLine; }
 
     // The whole start-up routine, texts and messages to the observer in
@@ -73,6 +76,7 @@ private:
     int m_searchTimeout { kSearchTimeout };
     CommandLine m_commandLine;
     bool m_searchWindowShown { false };
+    int m_startupCode { -1 };
 };
 
 } // namespace orvex

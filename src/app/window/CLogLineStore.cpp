@@ -38,7 +38,8 @@ CLogLineStore::TextBlock& CLogLineStore::BlockFor(std::size_t length)
 {
     if (!m_blocks.empty()) {
         TextBlock& last = m_blocks.back();
-        if (last.capacity - last.used >= length)
+        // Offsets are 32-bit; only a block of one oversized line could pass that.
+        if (last.capacity - last.used >= length && last.used + length <= 0xFFFFFFFFu)
             return last;
     }
     // A line longer than a block gets a block of its own size.
@@ -55,8 +56,6 @@ void CLogLineStore::Append(std::string_view line)
         m_starts.push_back(static_cast<std::uint64_t*>(AllocateBlock(kBlockSize)));
     TextBlock& block = BlockFor(line.size());
     auto blockIndex = static_cast<std::uint64_t>(&block - m_blocks.data());
-    // Offsets stay below 2^32: only the block of one oversized line is
-    // larger than kBlockSize, and that line starts at offset 0.
     m_starts.back()[m_count % kStartsPerBlock] = blockIndex << 32 | static_cast<std::uint32_t>(block.used);
     if (!line.empty())
         std::memcpy(block.text + block.used, line.data(), line.size());

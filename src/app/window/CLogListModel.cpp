@@ -3,17 +3,17 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <climits>
 
 namespace orvex {
 
 namespace {
 
-// What the item delegate adds around the text: the style's text margins
-// on both sides and a pixel above and below.
-constexpr int kRowHorizontalMargin = 8;
-constexpr int kRowVerticalMargin = 2;
-// Bytes written per call while saving.
+// Bytes handed to the file per write while saving.
 constexpr std::size_t kSaveBufferSize = std::size_t { 1 } << 20;
+// Lines copied out of the store per taking of its lock while saving, so
+// that the engine's thread is never kept waiting long.
+constexpr std::size_t kSaveLinesPerLock = 16384;
 
 } // namespace
 
@@ -22,7 +22,7 @@ CLogListModel::CLogListModel(QObject* parent)
 {
     m_frameTimer.setSingleShot(true);
     connect(&m_frameTimer, &QTimer::timeout, this, &CLogListModel::FlushPending);
-    m_sinceFlush.start();
+    m_sinceHandOver.start();
 }
 
 CLogListModel::~CLogListModel() = default;
@@ -30,9 +30,8 @@ CLogListModel::~CLogListModel() = default;
 void CLogListModel::AddLine(std::string_view line)
 {
     {
-        std::lock_guard lock(m_pendingMutex);
-        m_pendingText.append(line);
-        m_pendingEnds.push_back(m_pendingText.size());
+        std::lock_guard lock(m_mutex);
+        m_store.Append(line);
     }
     ScheduleHandOver();
 }
@@ -40,8 +39,8 @@ void CLogListModel::AddLine(std::string_view line)
 void CLogListModel::SelectLastLine()
 {
     {
-        std::lock_guard lock(m_pendingMutex);
-        m_pendingSelect = static_cast<std::int64_t>(m_pendingEnds.size()) - 1;
+        std::lock_guard lock(m_mutex);
+        m_selectRow = static_cast<std::int64_t>(m_store.Count()) - 1;
     }
     ScheduleHandOver();
 }
@@ -49,9 +48,9 @@ void CLogListModel::SelectLastLine()
 void CLogListModel::SetStatusText(std::string_view text)
 {
     {
-        std::lock_guard lock(m_pendingMutex);
-        m_pendingStatus.assign(text);
-        m_statusPending = true;
+        std::lock_guard lock(m_mutex);
+        m_status.assign(text);
+        m_statusChanged = true;
     }
     ScheduleHandOver();
 }
@@ -69,116 +68,110 @@ void CLogListModel::StartFrameTimer()
 {
     if (m_frameTimer.isActive())
         return;
-    auto elapsed = m_sinceFlush.elapsed();
+    auto elapsed = m_sinceHandOver.elapsed();
     int delay = elapsed >= kFrameMilliseconds ? 0 : kFrameMilliseconds - static_cast<int>(elapsed);
     m_frameTimer.start(delay);
 }
 
-std::size_t CLogListModel::PendingCount() const
-{
-    std::lock_guard lock(m_pendingMutex);
-    return m_pendingEnds.size();
-}
-
 void CLogListModel::FlushPending()
 {
-    std::string text;
-    std::vector<std::size_t> ends;
+    std::size_t count;
+    std::size_t longest;
     std::int64_t select;
     std::string status;
-    bool statusPending;
+    bool statusChanged;
     {
-        std::lock_guard lock(m_pendingMutex);
-        text.swap(m_pendingText);
-        ends.swap(m_pendingEnds);
-        select = m_pendingSelect;
-        m_pendingSelect = -2;
-        status.swap(m_pendingStatus);
-        statusPending = m_statusPending;
-        m_statusPending = false;
+        std::lock_guard lock(m_mutex);
+        // Cleared inside the lock: a writer that appends after this posts
+        // a hand-over of its own.
         m_handOverPosted.store(false);
-        // Keep a frame's worth of room for the next batch, but not the
-        // room of a flood that is over.
-        if (text.capacity() <= kSaveBufferSize) {
-            m_pendingText.reserve(text.capacity());
-            m_pendingEnds.reserve(ends.capacity());
-        }
+        count = std::min<std::size_t>(m_store.Count(), INT_MAX);
+        longest = m_store.LongestLine();
+        select = m_selectRow;
+        m_selectRow = -1;
+        statusChanged = m_statusChanged;
+        m_statusChanged = false;
+        if (statusChanged)
+            status.swap(m_status);
     }
     m_frameTimer.stop();
-    m_sinceFlush.restart();
+    m_sinceHandOver.restart();
 
-    auto first = static_cast<std::int64_t>(m_store.Count());
-    if (!ends.empty()) {
-        beginInsertRows(QModelIndex(), static_cast<int>(first), static_cast<int>(first + static_cast<std::int64_t>(ends.size()) - 1));
-        std::size_t start = 0;
-        for (std::size_t end : ends) {
-            m_store.Append(std::string_view(text).substr(start, end - start));
-            start = end;
-        }
+    if (longest != m_announcedLongest) {
+        m_announcedLongest = longest;
+        emit LongestLineChanged(static_cast<qsizetype>(longest));
+    }
+    if (static_cast<int>(count) > m_rows) {
+        beginInsertRows(QModelIndex(), m_rows, static_cast<int>(count) - 1);
+        m_rows = static_cast<int>(count);
         endInsertRows();
     }
-    if (select != -2) {
-        std::int64_t row = first + select;
-        if (row >= 0)
-            emit SelectionRequested(static_cast<int>(row));
-    }
-    if (statusPending)
+    if (select >= 0 && select < m_rows)
+        emit SelectionRequested(static_cast<int>(select));
+    if (statusChanged)
         emit StatusTextChanged(QString::fromUtf8(status.data(), static_cast<qsizetype>(status.size())));
 }
 
 void CLogListModel::Clear()
 {
-    {
-        std::lock_guard lock(m_pendingMutex);
-        std::string().swap(m_pendingText);
-        std::vector<std::size_t>().swap(m_pendingEnds);
-        m_pendingSelect = -2;
-    }
     beginResetModel();
-    m_store.Clear();
+    {
+        std::lock_guard lock(m_mutex);
+        m_store.Clear();
+        m_selectRow = -1;
+    }
+    m_rows = 0;
+    m_announcedLongest = 0;
     endResetModel();
+    emit LongestLineChanged(0);
 }
 
 int CLogListModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid())
-        return 0;
-    return static_cast<int>(std::min<std::size_t>(m_store.Count(), static_cast<std::size_t>(INT_MAX)));
-}
-
-QSize CLogListModel::RowSize() const
-{
-    auto longest = static_cast<int>(std::min<std::size_t>(m_store.LongestLine(), 1 << 20));
-    return { longest * m_characterCell.width() + kRowHorizontalMargin, m_characterCell.height() + kRowVerticalMargin };
-}
-
-void CLogListModel::SetCharacterCell(QSize cell)
-{
-    if (cell.isValid() && !cell.isEmpty())
-        m_characterCell = cell;
+    return parent.isValid() ? 0 : m_rows;
 }
 
 QVariant CLogListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() < 0 || static_cast<std::size_t>(index.row()) >= m_store.Count())
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 || index.row() >= m_rows)
         return {};
-    switch (role) {
-    case Qt::DisplayRole: {
-        std::string_view line = m_store.Line(static_cast<std::size_t>(index.row()));
-        return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
-    }
-    case Qt::SizeHintRole:
-        // One size for every row (the view asks once): wide enough for the
-        // longest line, so long lines scroll horizontally instead of being cut.
-        return RowSize();
-    default:
-        return {};
-    }
+    std::lock_guard lock(m_mutex);
+    std::string_view line = m_store.Line(static_cast<std::size_t>(index.row()));
+    return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+std::size_t CLogListModel::LineCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_store.Count();
+}
+
+std::string CLogListModel::Line(std::size_t index) const
+{
+    std::lock_guard lock(m_mutex);
+    return std::string(m_store.Line(index));
+}
+
+std::size_t CLogListModel::LongestLine() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_store.LongestLine();
+}
+
+std::size_t CLogListModel::MemoryUsage() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_store.MemoryUsage();
+}
+
+std::size_t CLogListModel::PendingCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_store.Count() - static_cast<std::size_t>(m_rows);
 }
 
 bool CLogListModel::SaveToFile(const QString& path)
 {
-    FlushPending();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -190,9 +183,18 @@ bool CLogListModel::SaveToFile(const QString& path)
         buffer.clear();
         return written;
     };
-    for (std::size_t i = 0, count = m_store.Count(); i < count; ++i) {
-        buffer.append(m_store.Line(i));
-        buffer.push_back('\n');
+    // Every line written so far, also those not yet shown.
+    std::size_t count = LineCount();
+    for (std::size_t first = 0; first < count; first += kSaveLinesPerLock) {
+        {
+            std::lock_guard lock(m_mutex);
+            // A Clear cannot come between: it runs on this thread.
+            std::size_t last = std::min(count, first + kSaveLinesPerLock);
+            for (std::size_t i = first; i < last; ++i) {
+                buffer.append(m_store.Line(i));
+                buffer.push_back('\n');
+            }
+        }
         if (buffer.size() >= kSaveBufferSize && !writeBuffer()) {
             file.cancelWriting();
             return false;

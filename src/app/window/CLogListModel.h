@@ -5,7 +5,6 @@
 
 #include <QAbstractListModel>
 #include <QElapsedTimer>
-#include <QSize>
 #include <QString>
 #include <QTimer>
 
@@ -13,15 +12,14 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace orvex {
 
-// The log list's model: every line stored once (CLogLineStore), uniform
-// row sizes, no line limit. Lines written from any thread wait in one
-// pending batch; a single queued hand-over moves the batch into the model
-// on the GUI thread, at most once per frame, so a flood of lines costs one
-// row insertion and one view update per frame instead of one per line.
+// The log list's model: every line stored once (CLogLineStore), no line
+// limit. Writers on any thread append to the store at once; the rows are
+// announced to the view on the GUI thread by one queued hand-over, at most
+// once per frame, so a flood of lines costs one row insertion and one view
+// update per frame instead of one per line.
 class CLogListModel : public QAbstractListModel, public CLogSink {
     Q_OBJECT
 
@@ -32,7 +30,7 @@ public:
     explicit CLogListModel(QObject* parent = nullptr);
     ~CLogListModel() override;
 
-    // CLogSink: safe from any thread, never blocks for long.
+    // CLogSink: safe from any thread; holds the store's lock only to copy.
     void AddLine(std::string_view line) override;
     void SelectLastLine() override;
     void SetStatusText(std::string_view text) override;
@@ -40,53 +38,52 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    // GUI thread only. Moves the pending lines into the model now.
+    // The rest is for the GUI thread.
+
+    // Announces the lines written so far now, instead of at the next frame.
     void FlushPending();
-    // Empties the log list, pending lines included.
+    // Empties the log list, lines not yet announced included.
     void Clear();
-    // Every line followed by one line feed, through a QSaveFile so a failed
-    // save leaves an existing file as it was. False on any failure.
+    // Every line followed by one line feed, through a QSaveFile so that a
+    // failed save leaves an existing file as it was. False on any failure.
     bool SaveToFile(const QString& path);
 
-    std::size_t LineCount() const { return m_store.Count(); }
-    std::string_view Line(std::size_t index) const { return m_store.Line(index); }
-    const CLogLineStore& Store() const { return m_store; }
-    // Lines written but not yet handed over.
+    // Lines written, announced or not.
+    std::size_t LineCount() const;
+    std::string Line(std::size_t index) const;
+    // Bytes of the longest line written.
+    std::size_t LongestLine() const;
+    std::size_t MemoryUsage() const;
+    // Lines written but not yet announced to the view.
     std::size_t PendingCount() const;
-
-    // The size of one character cell of the view's font, so that the
-    // uniform row width covers the longest line and the view scrolls to it.
-    void SetCharacterCell(QSize cell);
 
 signals:
     // The view should select and show this row.
     void SelectionRequested(int row);
     void StatusTextChanged(const QString& text);
+    // The longest line grew: the view's horizontal extent changes.
+    void LongestLineChanged(qsizetype length);
 
 private:
     void ScheduleHandOver();
     void StartFrameTimer();
-    QSize RowSize() const;
 
-    CLogLineStore m_store; // GUI thread only
-
-    // Guards the pending batch: m_pendingText, m_pendingEnds,
-    // m_pendingSelect, m_pendingStatus and m_statusPending.
-    mutable std::mutex m_pendingMutex;
-    std::string m_pendingText;
-    std::vector<std::size_t> m_pendingEnds; // end offset of each pending line in m_pendingText
-    // Row to select, relative to the batch: -1 = the last row already
-    // shown, -2 = nothing to select.
-    std::int64_t m_pendingSelect { -2 };
-    std::string m_pendingStatus;
-    bool m_statusPending { false };
+    // Guards m_store, m_selectRow, m_status and m_statusChanged.
+    mutable std::mutex m_mutex;
+    CLogLineStore m_store;
+    // Row to select at the next hand-over; -1 = none.
+    std::int64_t m_selectRow { -1 };
+    std::string m_status;
+    bool m_statusChanged { false };
 
     // Set while a hand-over is posted and not yet done, so writers post once.
     std::atomic<bool> m_handOverPosted { false };
 
+    // GUI thread only.
+    int m_rows { 0 };                 // rows announced to the view
+    std::size_t m_announcedLongest { 0 };
     QTimer m_frameTimer;
-    QElapsedTimer m_sinceFlush;
-    QSize m_characterCell { 7, 16 };
+    QElapsedTimer m_sinceHandOver;
 };
 
 } // namespace orvex

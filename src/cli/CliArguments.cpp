@@ -1,0 +1,508 @@
+#include "cli/CliArguments.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+
+namespace orvex {
+
+namespace {
+
+constexpr int kMaxMilliseconds = 600000;
+
+// The button commands, with how many arguments each takes.
+struct ButtonSpec {
+    std::string_view name;
+    std::size_t minimum;
+    std::size_t maximum;
+};
+
+constexpr std::array<ButtonSpec, 44> kButtons { {
+    { "reset", 0, 0 }, { "poll", 0, 0 }, { "status", 0, 0 }, { "identification", 0, 0 },
+    { "ext-identification", 0, 0 }, { "bill-table", 0, 0 }, { "bill-type", 0, 2 }, { "set-barcode", 0, 1 },
+    { "set-security", 0, 1 }, { "extract-barcode", 0, 0 }, { "stack", 0, 0 }, { "return", 0, 0 }, { "hold", 0, 0 },
+    { "crc32", 0, 0 }, { "statistics", 0, 0 }, { "module-id", 0, 0 }, { "software-id", 0, 0 },
+    { "set-options", 0, 1 }, { "get-options", 0, 0 }, { "init-bc", 0, 3 }, { "get-time", 0, 0 },
+    { "sync-time", 0, 0 }, { "cassette-status", 0, 0 }, { "set-cassette-type", 2, 3 }, { "unload-cmd", 2, 2 },
+    { "unload", 2, 2 }, { "dispense-cmd", 0, 6 }, { "dispense", 0, 6 }, { "power-recovery", 0, 0 },
+    { "empty-dispenser", 0, 0 }, { "ext-cassette-status", 1, 1 }, { "set-level", 2, 3 }, { "get-level", 0, 0 },
+    { "dgn-status", 0, 0 }, { "dgn-ident", 0, 0 }, { "dgn-functions", 0, 0 }, { "dgn-sensors", 0, 0 },
+    { "dgn-validator", 0, 0 }, { "dgn-cassette", 0, 1 }, { "dgn-dispenser", 0, 0 }, { "dgn-switch", 0, 0 },
+    { "dgn-chassis", 0, 0 }, { "dgn-comm", 0, 0 }, { "diagnostic", 3, 3 },
+} };
+
+const ButtonSpec* FindButton(std::string_view name)
+{
+    for (const ButtonSpec& spec : kButtons) {
+        if (spec.name == name)
+            return &spec;
+    }
+    return nullptr;
+}
+
+std::string Quote(std::string_view word) { return "\"" + std::string(word) + "\""; }
+
+std::optional<long long> ParseInteger(std::string_view text, long long minimum, long long maximum)
+{
+    if (text.empty() || text.size() > 20)
+        return std::nullopt;
+    long long value = 0;
+    const char* begin = text.data();
+    if (*begin == '+')
+        ++begin;
+    const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < minimum || value > maximum)
+        return std::nullopt;
+    return value;
+}
+
+bool IsHex(std::string_view text, std::size_t maximumDigits)
+{
+    return !text.empty() && text.size() <= maximumDigits
+        && std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::string Upper(std::string_view text)
+{
+    std::string result(text);
+    for (char& c : result)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return result;
+}
+
+// Small helpers that fill `error` naming the word.
+class CArgumentReader {
+public:
+    explicit CArgumentReader(std::string& error)
+        : m_error(error)
+    {
+    }
+
+    bool Integer(std::string_view word, long long minimum, long long maximum, long long& value, std::string_view what)
+    {
+        const auto parsed = ParseInteger(word, minimum, maximum);
+        if (!parsed) {
+            m_error = Quote(word) + ": " + std::string(what) + " must be a whole number from " + std::to_string(minimum)
+                + " to " + std::to_string(maximum);
+            return false;
+        }
+        value = *parsed;
+        return true;
+    }
+
+    bool Hex(std::string_view word, std::size_t digits, std::string& value, std::string_view what)
+    {
+        if (!IsHex(word, digits)) {
+            m_error = Quote(word) + ": " + std::string(what) + " must be 1 to " + std::to_string(digits)
+                + " hexadecimal digits";
+            return false;
+        }
+        value = Upper(word);
+        return true;
+    }
+
+    bool Cassette(std::string_view word, int& index)
+    {
+        long long value = 0;
+        if (!Integer(word, 1, 3, value, "the cassette"))
+            return false;
+        index = static_cast<int>(value - 1);
+        return true;
+    }
+
+private:
+    std::string& m_error;
+};
+
+bool ParseButtonArguments(std::string_view name, const std::vector<std::string>& words, PanelMembers& members,
+    std::string& error)
+{
+    CArgumentReader reader(error);
+    const std::size_t count = words.size();
+    long long value = 0;
+    if (name == "bill-type") {
+        if (count > 0 && !reader.Hex(words[0], 6, members.enabledBills, "the enabled bills"))
+            return false;
+        if (count > 1 && !reader.Hex(words[1], 6, members.escrowMask, "the escrow mask"))
+            return false;
+    } else if (name == "set-barcode") {
+        if (count > 0) {
+            if (!reader.Integer(words[0], 6, 18, value, "the barcode length"))
+                return false;
+            members.barcodeLength = static_cast<std::uint8_t>(value);
+        }
+    } else if (name == "set-security") {
+        if (count > 0 && !reader.Hex(words[0], 6, members.security, "the security levels"))
+            return false;
+    } else if (name == "set-options") {
+        if (count > 0 && !reader.Hex(words[0], 8, members.options, "the options"))
+            return false;
+    } else if (name == "init-bc") {
+        if (count > 0 && !reader.Hex(words[0], 6, members.security, "the security levels"))
+            return false;
+        if (count > 1) {
+            if (!reader.Integer(words[1], 6, 18, value, "the barcode length"))
+                return false;
+            members.barcodeLength = static_cast<std::uint8_t>(value);
+        }
+        if (count > 2 && !reader.Hex(words[2], 8, members.options, "the options"))
+            return false;
+    } else if (name == "set-cassette-type") {
+        if (!reader.Cassette(words[0], members.settingsCassette))
+            return false;
+        if (words[1] == "assigned") {
+            members.cassetteStatus = CassetteStatusChoice::Assigned;
+        } else if (words[1] == "not-assigned") {
+            members.cassetteStatus = CassetteStatusChoice::NotAssigned;
+        } else if (words[1] == "escrow") {
+            members.cassetteStatus = CassetteStatusChoice::Escrow;
+        } else {
+            error = Quote(words[1]) + ": the mode must be assigned, not-assigned or escrow";
+            return false;
+        }
+        if (count > 2) {
+            if (!reader.Integer(words[2], 0, 255, value, "the bill type"))
+                return false;
+            members.cassetteBillType = static_cast<std::uint8_t>(value);
+        }
+    } else if (name == "unload-cmd" || name == "unload") {
+        if (!reader.Cassette(words[0], members.unloadCassette))
+            return false;
+        if (!reader.Integer(words[1], 0, 255, value, "the number of bills"))
+            return false;
+        members.unloadNumber = static_cast<int>(value);
+    } else if (name == "dispense-cmd" || name == "dispense") {
+        std::array<unsigned*, 2> types { &members.dispenseType1, &members.dispenseType2 };
+        std::array<int*, 3> numbers { &members.dispenseNumber1, &members.dispenseNumber2, &members.dispenseNumber3 };
+        for (std::size_t index = 0; index < count; ++index) {
+            const std::size_t row = index / 2;
+            if (index % 2 == 0) {
+                if (!reader.Integer(words[index], 0, 255, value, "the bill type"))
+                    return false;
+                if (row < 2)
+                    *types[row] = static_cast<unsigned>(value);
+                else
+                    members.dispenseType3 = static_cast<std::uint8_t>(value);
+            } else {
+                if (!reader.Integer(words[index], -1, 255, value, "the number of bills (-1 leaves the row out)"))
+                    return false;
+                *numbers[row] = static_cast<int>(value);
+            }
+        }
+    } else if (name == "ext-cassette-status") {
+        if (!reader.Cassette(words[0], members.extendedStatusCassette))
+            return false;
+    } else if (name == "set-level") {
+        if (!reader.Cassette(words[0], members.feedingCassette))
+            return false;
+        if (!reader.Integer(words[1], 0, 255, value, "the level"))
+            return false;
+        members.feedingLevel = static_cast<int>(value);
+        if (count > 2) {
+            if (words[2] != "disable") {
+                error = Quote(words[2]) + ": the third word of set-level can only be disable";
+                return false;
+            }
+            members.feedingDisable = 1;
+        }
+    } else if (name == "dgn-cassette") {
+        if (count > 0) {
+            if (!reader.Integer(words[0], 1, 16, value, "the cassette"))
+                return false;
+            members.diagnosticCassette = static_cast<std::uint8_t>(value);
+        }
+    } else if (name == "diagnostic") {
+        if (!reader.Hex(words[0], 2, members.diagnosticCode, "the diagnostic code"))
+            return false;
+        if (!reader.Hex(words[1], 16, members.diagnosticData, "the diagnostic data"))
+            return false;
+        if (!reader.Integer(words[2], 0, 255, value, "the byte count"))
+            return false;
+        members.diagnosticByte = static_cast<std::uint8_t>(value);
+    }
+    return true;
+}
+
+bool ParsePollingArguments(const std::vector<std::string>& words, CliOptions& options, std::string& error)
+{
+    CArgumentReader reader(error);
+    PanelMembers& members = options.button.members;
+    for (std::size_t index = 0; index < words.size(); ++index) {
+        const std::string& word = words[index];
+        auto next = [&](std::string& value) {
+            if (index + 1 >= words.size()) {
+                error = Quote(word) + ": needs a value";
+                return false;
+            }
+            value = words[++index];
+            return true;
+        };
+        std::string value;
+        long long number = 0;
+        if (word == "--reset") {
+            members.reset = 1;
+        } else if (word == "--reset-on-error") {
+            members.resetOnError = 1;
+        } else if (word == "--return") {
+            members.returnBills = 1;
+        } else if (word == "--seconds") {
+            if (!next(value))
+                return false;
+            double seconds = -1.0;
+            const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+            if (value.empty() || failure != std::errc() || end != value.data() + value.size() || !(seconds >= 0.0)
+                || seconds > 1e7) {
+                error = Quote(value) + ": --seconds must be a number of seconds, 0 or more";
+                return false;
+            }
+            options.seconds = seconds;
+        } else if (word == "--enabled") {
+            if (!next(value) || !reader.Hex(value, 6, members.enabledBills, "--enabled"))
+                return false;
+        } else if (word == "--escrow") {
+            if (!next(value) || !reader.Hex(value, 6, members.escrowMask, "--escrow"))
+                return false;
+        } else if (word == "--security") {
+            if (!next(value) || !reader.Hex(value, 6, members.security, "--security"))
+                return false;
+        } else if (word == "--options") {
+            if (!next(value) || !reader.Hex(value, 8, members.options, "--options"))
+                return false;
+        } else if (word == "--barcode-length") {
+            if (!next(value) || !reader.Integer(value, 6, 18, number, "--barcode-length"))
+                return false;
+            members.barcodeLength = static_cast<std::uint8_t>(number);
+        } else {
+            error = Quote(word) + ": not an option of polling";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsButtonCommand(std::string_view name) { return FindButton(name) != nullptr; }
+
+bool ParseButtonCommand(const std::vector<std::string>& words, PanelMembers& members, std::string& error)
+{
+    if (words.empty()) {
+        error = "no command given";
+        return false;
+    }
+    const ButtonSpec* spec = FindButton(words[0]);
+    if (spec == nullptr) {
+        error = Quote(words[0]) + ": not a command";
+        return false;
+    }
+    const std::vector<std::string> arguments(words.begin() + 1, words.end());
+    if (arguments.size() < spec->minimum || arguments.size() > spec->maximum) {
+        error = Quote(words[0]) + ": takes ";
+        if (spec->minimum == spec->maximum)
+            error += std::to_string(spec->minimum);
+        else
+            error += std::to_string(spec->minimum) + " to " + std::to_string(spec->maximum);
+        error += " arguments, not " + std::to_string(arguments.size());
+        return false;
+    }
+    return ParseButtonArguments(spec->name, arguments, members, error);
+}
+
+PanelMembers BaseMembers(const CliOptions& options)
+{
+    PanelMembers members;
+    members.deviceAddress = options.address;
+    members.communicationData = options.raw ? 1 : 0;
+    members.displayExchange = options.decode ? 1 : 0;
+    return members;
+}
+
+CliParseResult ParseArguments(const std::vector<std::string>& arguments)
+{
+    CliParseResult result;
+    CliOptions& options = result.options;
+    std::string& error = result.error;
+    CArgumentReader reader(error);
+    std::size_t index = 0;
+    for (; index < arguments.size(); ++index) {
+        const std::string& word = arguments[index];
+        if (word.rfind("--", 0) != 0 && word != "-h")
+            break;
+        if (word == "--help" || word == "-h") {
+            options.help = true;
+            result.ok = true;
+            return result;
+        }
+        if (word == "--raw") {
+            options.raw = true;
+            continue;
+        }
+        if (word == "--no-decode") {
+            options.decode = false;
+            continue;
+        }
+        const bool takesValue = word == "--port" || word == "--baud" || word == "--address" || word == "--timeout"
+            || word == "--intercommand" || word == "--poll-interval";
+        if (!takesValue) {
+            error = Quote(word) + ": not an option";
+            return result;
+        }
+        if (index + 1 >= arguments.size()) {
+            error = Quote(word) + ": needs a value";
+            return result;
+        }
+        const std::string& value = arguments[++index];
+        long long number = 0;
+        if (word == "--port") {
+            options.port = value;
+            if (value.size() > 3 && value.compare(0, 3, "COM") == 0) {
+                const auto slot = ParseInteger(std::string_view(value).substr(3), 1, 16);
+                if (!slot) {
+                    error = Quote(value) + ": --port must be COM1 to COM16 or a device path";
+                    return result;
+                }
+                options.portIndex = static_cast<int>(*slot - 1);
+                options.portPath.clear();
+            } else if (!value.empty() && value[0] == '/' && value.find('\0') == std::string::npos) {
+                options.portIndex = 0;
+                options.portPath = value;
+            } else {
+                error = Quote(value) + ": --port must be COM1 to COM16 or a device path";
+                return result;
+            }
+        } else if (word == "--baud") {
+            if (value != "9600" && value != "19200") {
+                error = Quote(value) + ": --baud must be 9600 or 19200";
+                return result;
+            }
+            options.baud = value == "9600" ? 9600 : 19200;
+        } else if (word == "--address") {
+            if (!reader.Integer(value, 0, 4, number, "--address"))
+                return result;
+            options.address = static_cast<int>(number);
+        } else if (word == "--timeout") {
+            if (!reader.Integer(value, 0, kMaxMilliseconds, number, "--timeout"))
+                return result;
+            options.timeout = static_cast<int>(number);
+        } else if (word == "--intercommand") {
+            if (!reader.Integer(value, 0, kMaxMilliseconds, number, "--intercommand"))
+                return result;
+            options.intercommand = static_cast<int>(number);
+        } else {
+            if (!reader.Integer(value, 0, kMaxMilliseconds, number, "--poll-interval"))
+                return result;
+            options.pollInterval = static_cast<int>(number);
+        }
+    }
+    if (index >= arguments.size()) {
+        error = "no command given (try --help)";
+        return result;
+    }
+    options.command = arguments[index];
+    const std::vector<std::string> rest(arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1, arguments.end());
+    options.button.members = BaseMembers(options);
+    if (options.command == "ports") {
+        if (!rest.empty()) {
+            error = Quote(rest[0]) + ": ports takes no arguments";
+            return result;
+        }
+    } else if (options.command == "search") {
+        options.searchWords = rest;
+    } else if (options.command == "polling") {
+        options.button.name = "polling";
+        if (!ParsePollingArguments(rest, options, error))
+            return result;
+    } else if (options.command == "script") {
+        if (rest.size() != 1) {
+            error = "\"script\": takes one FILE, or - for standard input";
+            return result;
+        }
+        options.scriptPath = rest[0];
+    } else {
+        std::vector<std::string> words { options.command };
+        words.insert(words.end(), rest.begin(), rest.end());
+        options.button.name = FindButton(options.command) != nullptr ? std::string(FindButton(options.command)->name) : "";
+        if (!ParseButtonCommand(words, options.button.members, error))
+            return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+bool ParseScript(std::string_view text, const PanelMembers& base, std::vector<CliCommand>& commands, std::string& error)
+{
+    commands.clear();
+    int lineNumber = 0;
+    std::size_t position = 0;
+    while (position <= text.size()) {
+        std::size_t end = text.find('\n', position);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(position, end - position);
+        position = end + 1;
+        ++lineNumber;
+        std::vector<std::string> words;
+        std::size_t at = 0;
+        while (at < line.size()) {
+            while (at < line.size() && std::isspace(static_cast<unsigned char>(line[at])))
+                ++at;
+            const std::size_t start = at;
+            while (at < line.size() && !std::isspace(static_cast<unsigned char>(line[at])))
+                ++at;
+            if (at > start)
+                words.emplace_back(line.substr(start, at - start));
+        }
+        if (end == text.size() && words.empty())
+            break;
+        if (words.empty() || words[0][0] == '#')
+            continue;
+        CliCommand command { words[0], base };
+        std::string lineError;
+        if (!ParseButtonCommand(words, command.members, lineError)) {
+            error = "line " + std::to_string(lineNumber) + ": " + lineError;
+            return false;
+        }
+        commands.push_back(std::move(command));
+    }
+    return true;
+}
+
+std::string UsageText()
+{
+    return R"(usage: orvexctl [OPTIONS] COMMAND [ARGUMENTS]
+
+Options (before COMMAND):
+  --port P            COMn (n = 1..16) or a device path; default COM1
+  --baud B            9600 (default) or 19200
+  --address A         bus address 0..4; default 3
+  --timeout MS        response timeout; default 200
+  --intercommand MS   intercommand interval; default 20
+  --poll-interval MS  poll interval; default 150 (polling adds 100)
+  --raw               show the raw frames of every exchange
+  --no-decode         do not decode the exchanges
+
+Button commands:
+  reset | poll | status | identification | ext-identification | bill-table
+  bill-type [ENABLED [ESCROW]] | set-barcode [LENGTH] | set-security [HEX]
+  extract-barcode | stack | return | hold | crc32 | statistics | module-id | software-id
+  set-options [HEX] | get-options | init-bc [SECURITY [LENGTH [OPTIONS]]]
+  get-time | sync-time | cassette-status
+  set-cassette-type CASSETTE assigned|not-assigned|escrow [BILLTYPE]
+  unload-cmd CASSETTE NUMBER | unload CASSETTE NUMBER
+  dispense-cmd [T1 N1 T2 N2 T3 N3] | dispense [T1 N1 T2 N2 T3 N3]
+  power-recovery | empty-dispenser | ext-cassette-status CASSETTE
+  set-level CASSETTE LEVEL [disable] | get-level
+  dgn-status | dgn-ident | dgn-functions | dgn-sensors | dgn-validator | dgn-cassette [N]
+  dgn-dispenser | dgn-switch | dgn-chassis | dgn-comm | diagnostic CODE DATA BYTES
+
+Session commands:
+  ports | search [WORD...] | script FILE|-
+  polling [--seconds S] [--enabled HEX] [--escrow HEX] [--security HEX] [--options HEX]
+          [--barcode-length N] [--reset] [--reset-on-error] [--return]
+)";
+}
+
+} // namespace orvex
