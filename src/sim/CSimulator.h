@@ -12,6 +12,7 @@
 namespace orvex {
 
 class CSimDevice;
+class CSerialLine;
 
 // The virtual peripheral as one object: serves the ORVEX bus on a pty or
 // a serial line from its own thread, answers control command lines, and
@@ -61,9 +62,9 @@ public:
 private:
     void ServeLine();
     void ServeControl();
-    void ServeControlClient(int client);
-    void Tick();
-    void WriteReply(int fd, const std::string& bytes);
+    void WriteReply(const std::uint8_t* bytes, std::size_t count);
+    bool StartThreads(std::string& error);
+    void CloseAll();
 
     // Guards m_device (the state machine and ledger) against the line
     // thread, the control threads and callers of Control/Snapshot.
@@ -73,11 +74,16 @@ private:
     std::atomic<bool> m_running { false };
     std::atomic<bool> m_stop { false };
     std::atomic<bool> m_quit { false };
+    std::atomic<std::uint64_t> m_noiseBytes { 0 };
+    std::unique_ptr<CSerialLine> m_port; // a real serial line, when serving one
     int m_lineFd { -1 };        // pty master or serial line
     int m_slaveKeeper { -1 };   // keeps the slave open while the host reopens it
     int m_controlFd { -1 };
     int m_wakePipe[2] { -1, -1 };
     bool m_ownsLink { false };
+    bool m_ownsControl { false };
+    unsigned long m_controlDevice { 0 }; // identity of the socket file we made
+    unsigned long m_controlInode { 0 };
     std::string m_slavePath;
     std::string m_linkPath;
     std::string m_controlPath;

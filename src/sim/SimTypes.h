@@ -91,7 +91,8 @@ struct SimSnapshot {
     std::uint8_t readerState { 0 };
     std::uint64_t framesReceived { 0 };     // well-formed frames for a device we play
     std::uint64_t exchangesAnswered { 0 };  // commands answered with a frame (or noise)
-    std::uint64_t framesSkipped { 0 };      // damaged, foreign or oversized frames
+    std::uint64_t framesSkipped { 0 };      // frames for a device we do not play
+    std::uint64_t noiseBytes { 0 };         // bytes skipped as noise, damage or truncation
 };
 
 } // namespace orvex

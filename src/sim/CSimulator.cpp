@@ -1,0 +1,435 @@
+#include "sim/CSimulator.h"
+
+#include "link/CSerialLine.h"
+#include "link/LineMode.h"
+#include "sim/CSimDevice.h"
+#include "sim/SimControl.h"
+#include "sim/SimFrameParser.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string SystemError(const std::string& what, int error)
+{
+    return what + ": " + std::strerror(error);
+}
+
+// The threads look at the stop flag at least this often.
+constexpr int kTurnMilliseconds = 10;
+
+} // namespace
+
+CSimulator::CSimulator(SimOptions options)
+    : m_device(std::make_unique<CSimDevice>(options, Clock::now()))
+{
+}
+
+CSimulator::~CSimulator()
+{
+    Stop();
+}
+
+std::string CSimulator::LastError() const
+{
+    return m_lastError;
+}
+
+std::string CSimulator::StartPty(const std::string& linkPath)
+{
+    if (m_running) {
+        m_lastError = "the simulator is already serving " + m_slavePath;
+        return {};
+    }
+    if (!m_device->SetupError().empty()) {
+        m_lastError = m_device->SetupError();
+        return {};
+    }
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) {
+        m_lastError = SystemError("posix_openpt", errno);
+        return {};
+    }
+    char name[128] {};
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        m_lastError = SystemError("pseudo-terminal", errno);
+        ::close(master);
+        return {};
+    }
+    // Holding the slave open keeps the master readable (no EIO) while the
+    // host closes and reopens its port; raw mode before anyone else opens
+    // it, or the line discipline would echo our replies back to us.
+    int keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (keeper < 0) {
+        m_lastError = SystemError(name, errno);
+        ::close(master);
+        return {};
+    }
+    termios settings {};
+    if (tcgetattr(keeper, &settings) == 0) {
+        cfmakeraw(&settings);
+        settings.c_cflag |= CLOCAL | CREAD;
+        tcsetattr(keeper, TCSANOW, &settings);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    if (!linkPath.empty()) {
+        // The link goes only where nothing is: it is never ours to replace.
+        struct stat existing {};
+        int found = lstat(linkPath.c_str(), &existing);
+        if (found == 0 || errno != ENOENT) {
+            m_lastError = found == 0 ? linkPath + ": a file exists there already" : SystemError(linkPath, errno);
+            ::close(keeper);
+            ::close(master);
+            return {};
+        }
+        if (symlink(name, linkPath.c_str()) != 0) {
+            m_lastError = SystemError(linkPath, errno);
+            ::close(keeper);
+            ::close(master);
+            return {};
+        }
+        m_ownsLink = true;
+        m_linkPath = linkPath;
+    }
+    m_lineFd = master;
+    m_slaveKeeper = keeper;
+    m_slavePath = name;
+    std::string error;
+    if (!StartThreads(error)) {
+        m_lastError = error;
+        CloseAll();
+        return {};
+    }
+    return m_slavePath;
+}
+
+int CSimulator::StartPort(const std::string& path, int baud)
+{
+    if (m_running) {
+        m_lastError = "the simulator is already serving " + m_slavePath;
+        return EBUSY;
+    }
+    if (!m_device->SetupError().empty()) {
+        m_lastError = m_device->SetupError();
+        return EINVAL;
+    }
+    if (baud != 9600 && baud != 19200) {
+        m_lastError = path + ": " + std::to_string(baud) + " baud: the bus runs at 9600 or 19200";
+        return EINVAL;
+    }
+    auto line = MakeSerialLine(path);
+    int error = line->Open(path);
+    if (error == 0) {
+        LineMode mode;
+        mode.baud = baud;
+        error = line->Configure(mode);
+    }
+    if (error != 0) {
+        m_lastError = SystemError(path, error);
+        return error;
+    }
+    m_lineFd = line->Handle();
+    m_port = std::move(line);
+    m_slavePath = path;
+    std::string failure;
+    if (!StartThreads(failure)) {
+        m_lastError = failure;
+        CloseAll();
+        return EAGAIN;
+    }
+    return 0;
+}
+
+bool CSimulator::StartThreads(std::string& error)
+{
+    if (m_wakePipe[0] < 0 && pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = SystemError("pipe", errno);
+        return false;
+    }
+    m_stop = false;
+    m_running = true;
+    m_lineThread = std::thread([this] { ServeLine(); });
+    return true;
+}
+
+int CSimulator::StartControl(const std::string& socketPath)
+{
+    if (m_controlFd >= 0) {
+        m_lastError = socketPath + ": control socket already open at " + m_controlPath;
+        return EBUSY;
+    }
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
+        m_lastError = socketPath + ": path too long for a Unix socket";
+        return ENAMETOOLONG;
+    }
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    // Never take over a path that something else owns, not even an old socket.
+    struct stat existing {};
+    if (lstat(socketPath.c_str(), &existing) == 0) {
+        m_lastError = socketPath + ": a file exists there already";
+        return EEXIST;
+    }
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listener < 0) {
+        m_lastError = SystemError("socket", errno);
+        return errno;
+    }
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        int error = errno;
+        m_lastError = SystemError(socketPath, error);
+        ::close(listener);
+        return error;
+    }
+    // No one can connect before listen(), so the mode is set in time.
+    struct stat made {};
+    if (chmod(socketPath.c_str(), 0600) != 0 || lstat(socketPath.c_str(), &made) != 0 || ::listen(listener, 4) != 0) {
+        int error = errno;
+        m_lastError = SystemError(socketPath, error);
+        ::close(listener);
+        ::unlink(socketPath.c_str());
+        return error;
+    }
+    m_controlDevice = static_cast<unsigned long>(made.st_dev);
+    m_controlInode = static_cast<unsigned long>(made.st_ino);
+    m_ownsControl = true;
+    m_controlPath = socketPath;
+    if (m_wakePipe[0] < 0 && pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_lastError = SystemError("pipe", errno);
+        ::close(listener);
+        ::unlink(socketPath.c_str());
+        m_ownsControl = false;
+        return EMFILE;
+    }
+    m_controlFd = listener;
+    m_controlThread = std::thread([this] { ServeControl(); });
+    return 0;
+}
+
+void CSimulator::Stop()
+{
+    m_stop = true;
+    if (m_wakePipe[1] >= 0) {
+        // Left unread: both threads see it on their next poll.
+        std::uint8_t byte = 1;
+        [[maybe_unused]] ssize_t put = ::write(m_wakePipe[1], &byte, 1);
+    }
+    if (m_lineThread.joinable())
+        m_lineThread.join();
+    if (m_controlThread.joinable())
+        m_controlThread.join();
+    CloseAll();
+    m_running = false;
+}
+
+void CSimulator::CloseAll()
+{
+    if (m_port) {
+        m_port->Close();
+        m_port.reset();
+    } else if (m_lineFd >= 0) {
+        ::close(m_lineFd);
+    }
+    m_lineFd = -1;
+    if (m_slaveKeeper >= 0)
+        ::close(m_slaveKeeper);
+    m_slaveKeeper = -1;
+    if (m_ownsLink) {
+        // Only our own link: something else may have replaced it meanwhile.
+        char target[256] {};
+        ssize_t length = readlink(m_linkPath.c_str(), target, sizeof target - 1);
+        if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == m_slavePath)
+            ::unlink(m_linkPath.c_str());
+        m_ownsLink = false;
+    }
+    if (m_controlFd >= 0)
+        ::close(m_controlFd);
+    m_controlFd = -1;
+    if (m_ownsControl) {
+        struct stat now {};
+        if (lstat(m_controlPath.c_str(), &now) == 0 && static_cast<unsigned long>(now.st_dev) == m_controlDevice
+            && static_cast<unsigned long>(now.st_ino) == m_controlInode)
+            ::unlink(m_controlPath.c_str());
+        m_ownsControl = false;
+    }
+    for (int& end : m_wakePipe) {
+        if (end >= 0)
+            ::close(end);
+        end = -1;
+    }
+}
+
+void CSimulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(200 + count * 2);
+    std::size_t written = 0;
+    while (written < count && !m_stop) {
+        ssize_t put = ::write(m_lineFd, bytes + written, count - written);
+        if (put > 0) {
+            written += static_cast<std::size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return;
+        if (Clock::now() >= deadline)
+            return; // nobody reads the line; the reply is lost like on a wire
+        pollfd entry { m_lineFd, POLLOUT, 0 };
+        ::poll(&entry, 1, kTurnMilliseconds);
+    }
+}
+
+void CSimulator::ServeLine()
+{
+    CSimFrameParser parser;
+    std::uint64_t noiseSeen = 0;
+    std::vector<std::uint8_t> chunk(4096);
+    while (!m_stop) {
+        pollfd entries[2] = { { m_lineFd, POLLIN, 0 }, { m_wakePipe[0], POLLIN, 0 } };
+        int ready = ::poll(entries, 2, kTurnMilliseconds);
+        if (m_stop)
+            break;
+        Clock::time_point now = Clock::now();
+        if (ready > 0 && (entries[0].revents & POLLIN)) {
+            ssize_t got = ::read(m_lineFd, chunk.data(), chunk.size());
+            if (got > 0) {
+                auto frames = parser.Feed(chunk.data(), static_cast<std::size_t>(got), now);
+                for (const SimBytes& frame : frames) {
+                    SimBytes reply;
+                    {
+                        std::lock_guard lock(m_mutex);
+                        reply = m_device->HandleFrame(frame, now);
+                    }
+                    if (!reply.empty())
+                        WriteReply(reply.data(), reply.size());
+                }
+            }
+        } else if (ready > 0 && (entries[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            // A serial adapter that went away: keep trying without spinning.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kTurnMilliseconds));
+        }
+        parser.Idle(now);
+        if (parser.SkippedBytes() != noiseSeen) {
+            m_noiseBytes += parser.SkippedBytes() - noiseSeen;
+            noiseSeen = parser.SkippedBytes();
+        }
+        std::lock_guard lock(m_mutex);
+        m_device->Advance(now);
+    }
+}
+
+void CSimulator::ServeControl()
+{
+    struct Client {
+        int fd;
+        std::string pending;
+    };
+    std::vector<Client> clients;
+    constexpr std::size_t kMaxClients = 8;
+    while (!m_stop) {
+        std::vector<pollfd> entries;
+        entries.push_back({ m_wakePipe[0], POLLIN, 0 });
+        entries.push_back({ m_controlFd, POLLIN, 0 });
+        for (const Client& client : clients)
+            entries.push_back({ client.fd, POLLIN, 0 });
+        int ready = ::poll(entries.data(), entries.size(), 50);
+        if (m_stop || ready <= 0)
+            continue;
+        if (entries[1].revents & POLLIN) {
+            int fd = ::accept4(m_controlFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) {
+                if (clients.size() >= kMaxClients) {
+                    const char busy[] = "error: control: too many connections\n";
+                    [[maybe_unused]] ssize_t put = ::send(fd, busy, sizeof busy - 1, MSG_NOSIGNAL);
+                    ::close(fd);
+                } else {
+                    clients.push_back({ fd, {} });
+                }
+            }
+        }
+        for (std::size_t index = 0; index < clients.size(); ++index) {
+            pollfd& entry = entries[index + 2];
+            if (entry.revents == 0)
+                continue;
+            Client& client = clients[index];
+            char buffer[512];
+            ssize_t got = ::recv(client.fd, buffer, sizeof buffer, 0);
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+                ::close(client.fd);
+                client.fd = -1;
+                continue;
+            }
+            if (got < 0)
+                continue;
+            client.pending.append(buffer, static_cast<std::size_t>(got));
+            std::size_t end;
+            while ((end = client.pending.find('\n')) != std::string::npos) {
+                std::string line = client.pending.substr(0, end);
+                client.pending.erase(0, end + 1);
+                std::string answer = Control(line);
+                if (answer.empty())
+                    continue;
+                answer += '\n';
+                // A client that does not read its answers loses them.
+                [[maybe_unused]] ssize_t put = ::send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            }
+            if (client.pending.size() > kSimMaxControlLine) {
+                std::string answer = Control(client.pending) + "\n";
+                [[maybe_unused]] ssize_t put = ::send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                client.pending.clear();
+            }
+        }
+        std::erase_if(clients, [](const Client& client) { return client.fd < 0; });
+    }
+    for (const Client& client : clients)
+        ::close(client.fd);
+}
+
+std::string CSimulator::Control(const std::string& commandLine)
+{
+    SimControlParse parse = ParseControlLine(commandLine);
+    if (!parse.ok)
+        return parse.error;
+    if (parse.empty)
+        return {};
+    std::string answer;
+    {
+        std::lock_guard lock(m_mutex);
+        answer = m_device->Control(parse.command, Clock::now());
+    }
+    if (parse.command.verb == SimControlVerb::Quit)
+        m_quit = true;
+    return answer;
+}
+
+SimSnapshot CSimulator::Snapshot() const
+{
+    std::lock_guard lock(m_mutex);
+    SimSnapshot snapshot = m_device->Snapshot(Clock::now());
+    snapshot.noiseBytes = m_noiseBytes.load();
+    return snapshot;
+}
+
+std::uint64_t CSimulator::ExchangesAnswered() const
+{
+    return Snapshot().exchangesAnswered;
+}
+
+} // namespace orvex
