@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace orvex {
 
@@ -14,11 +15,16 @@ namespace orvex {
 // taken for data. A reply with a non-zero status has no bytes at all.
 class CReplyView {
 public:
-    explicit CReplyView(const CCommand& reply)
-        : m_bytes(reply.GetStatus() == 0 ? reply.GetBytes() : nullptr)
-        , m_length(m_bytes ? reply.GetLength() : 0)
+    // Keeps its own copy: most callers hand it the temporary that Execute
+    // returns, which is gone before the fields are read.
+    explicit CReplyView(CCommand reply)
+        : m_reply(std::move(reply))
+        , m_bytes(m_reply.GetStatus() == 0 ? m_reply.GetBytes() : nullptr)
+        , m_length(m_bytes ? m_reply.GetLength() : 0)
     {
     }
+    CReplyView(const CReplyView&) = delete;
+    CReplyView& operator=(const CReplyView&) = delete;
 
     bool HasFrame() const { return m_length >= 6; }
     // L, the frame's total length (0 without a frame).
@@ -66,6 +72,7 @@ public:
     const std::uint8_t* Bytes() const { return m_bytes; }
 
 private:
+    CCommand m_reply;
     const std::uint8_t* m_bytes;
     int m_length;
 };
