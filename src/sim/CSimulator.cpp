@@ -312,6 +312,8 @@ void CSimulator::ServeLine()
             if (got > 0) {
                 auto frames = parser.Feed(chunk.data(), static_cast<std::size_t>(got), now);
                 for (const SimBytes& frame : frames) {
+                    if (m_frameObserver)
+                        m_frameObserver(frame.data(), frame.size(), now);
                     SimBytes reply;
                     {
                         std::lock_guard lock(m_mutex);

@@ -3,7 +3,10 @@
 #include "sim/SimTypes.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,6 +58,12 @@ public:
     // Set by the "quit" command.
     bool QuitRequested() const { return m_quit.load(); }
 
+    // Told every complete frame taken off the line, with the time it was
+    // read, on the line thread; for measurements of the host's cadence.
+    // Set before Start*.
+    using FrameObserver = std::function<void(const std::uint8_t* frame, std::size_t length, std::chrono::steady_clock::time_point received)>;
+    void SetFrameObserver(FrameObserver observer) { m_frameObserver = std::move(observer); }
+
     SimSnapshot Snapshot() const;
     // Commands answered so far (one per exchange the host saw answered).
     std::uint64_t ExchangesAnswered() const;
@@ -87,6 +96,7 @@ private:
     std::string m_slavePath;
     std::string m_linkPath;
     std::string m_controlPath;
+    FrameObserver m_frameObserver; // set before the line thread starts, then only read by it
     std::string m_lastError;    // written before threads start, read after
     std::thread m_lineThread;
     std::thread m_controlThread;
