@@ -4,6 +4,8 @@
 #include "support/CBenchPeer.h"
 #include "support/ProcessFigures.h"
 
+#include "decode/CExchangeLog.h"
+#include "decode/CLogSink.h"
 #include "link/CCommand.h"
 #include "link/CPortTable.h"
 #include "link/CheckCode.h"
@@ -12,6 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -30,6 +33,19 @@ constexpr int kPollExchangeBytes = 18;
 constexpr int kResponseTimeout = 200;
 // The six-byte header read waits 11 ms a byte plus the response time-out.
 constexpr double kSilentDeadlineMilliseconds = 11.0 * 6 + kResponseTimeout;
+
+// Drops every line, keeping only a count of the characters, so that the
+// log's work is done but nothing piles up.
+class CDiscardSink final : public CLogSink {
+public:
+    void AddLine(std::string_view line) override { m_characters.fetch_add(line.size(), std::memory_order_relaxed); }
+    void SelectLastLine() override { }
+    void SetStatusText(std::string_view) override { }
+    std::uint64_t Characters() const { return m_characters.load(); }
+
+private:
+    std::atomic<std::uint64_t> m_characters { 0 };
+};
 
 double Microseconds(Clock::duration duration)
 {
@@ -108,6 +124,42 @@ void PollExchange(benchmark::State& state)
     ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart);
 }
 BENCHMARK(PollExchange)->Iterations(20000)->Unit(benchmark::kMicrosecond);
+
+// The POLL command of the command set; with a log, every exchange is also
+// decoded into the exchange log as polling mode does, one header, reply
+// line and separator each.
+void PollCommand(benchmark::State& state, bool logged)
+{
+    CBenchPeer peer(CBenchPeer::ShortReply(kAddress, kIdling));
+    auto protocol = OpenOn(peer, state);
+    if (!protocol)
+        return;
+    CDiscardSink sink;
+    CExchangeLog log(protocol.get(), sink);
+    if (logged)
+        protocol->SetObserver(&log);
+    for (int i = 0; i < 100; ++i)
+        protocol->Poll(kAddress);
+
+    std::vector<double> wall;
+    wall.reserve(static_cast<std::size_t>(state.max_iterations));
+    auto cpuStart = ThreadCpuTime();
+    for (auto _ : state) {
+        auto start = Clock::now();
+        bool done = protocol->Poll(kAddress);
+        wall.push_back(Microseconds(Clock::now() - start));
+        if (!done) {
+            state.SkipWithError(("POLL failed: " + CKRMSProtocol::ErrorText(protocol->GetLastResultCode())).c_str());
+            break;
+        }
+    }
+    ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart);
+    protocol->SetObserver(nullptr);
+    if (logged && sink.Characters() == 0)
+        state.SkipWithError("the exchange log wrote nothing");
+}
+BENCHMARK_CAPTURE(PollCommand, Plain, false)->Name("PollCommand")->Iterations(20000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PollCommand, Logged, true)->Name("PollCommandLogged")->Iterations(20000)->Unit(benchmark::kMicrosecond);
 
 // A POLL to a peer that never answers: the host must sleep in poll() for
 // the whole read time-out and wake once, on time.

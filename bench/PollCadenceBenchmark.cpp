@@ -1,0 +1,191 @@
+// The poll cadence of polling mode as the peripheral sees it: the CVMC
+// engine polls the virtual peripheral (in this process, over a pty) and the
+// simulator stamps every frame it receives. The figure is the period
+// between successive POLL frames in the steady loop.
+
+#include "support/BenchOptions.h"
+#include "support/ProcessFigures.h"
+
+#include "decode/CExchangeLog.h"
+#include "decode/CLogSink.h"
+#include "device/CKRMSInterface.h"
+#include "link/CPortTable.h"
+#include "link/ProgramValues.h"
+#include "sim/CSimulator.h"
+#include "vmc/CVMC.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kCyclorAddress = 1;
+constexpr std::uint8_t kPollCode = 0x33;
+
+class CDiscardSink final : public CLogSink {
+public:
+    void AddLine(std::string_view) override { }
+    void SelectLastLine() override { }
+    void SetStatusText(std::string_view) override { }
+};
+
+// Frames as the simulator received them: command code and time.
+class CFrameTimes {
+public:
+    struct Entry {
+        std::uint8_t code;
+        Clock::time_point when;
+    };
+
+    void Add(const std::uint8_t* frame, std::size_t length, Clock::time_point when)
+    {
+        if (length < 6 || frame[2] == 0)
+            return;
+        std::lock_guard lock(m_mutex);
+        m_entries.push_back({ frame[3], when });
+    }
+
+    // Times of the POLL frames after the last command of another kind (the
+    // start-up sequence), with the host's ACK frames passed over.
+    std::vector<Clock::time_point> SteadyPolls(std::vector<Clock::time_point>* acknowledgements = nullptr) const
+    {
+        std::lock_guard lock(m_mutex);
+        std::size_t first = 0;
+        for (std::size_t i = 0; i < m_entries.size(); ++i)
+            if (m_entries[i].code != kPollCode && m_entries[i].code != 0x00)
+                first = i + 1;
+        std::vector<Clock::time_point> polls;
+        for (std::size_t i = first; i < m_entries.size(); ++i) {
+            if (m_entries[i].code == kPollCode)
+                polls.push_back(m_entries[i].when);
+            else if (acknowledgements && !polls.empty())
+                acknowledgements->push_back(m_entries[i].when);
+        }
+        return polls;
+    }
+
+private:
+    mutable std::mutex m_mutex; // guards m_entries: the simulator's line thread adds, the benchmark reads
+    std::vector<Entry> m_entries;
+};
+
+double Milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+void PollCadence(benchmark::State& state, long long polls, long long intervalMilliseconds)
+{
+    for (auto _ : state) {
+        CFrameTimes times;
+        SimOptions options;
+        CSimulator sim(options);
+        sim.SetFrameObserver([&times](const std::uint8_t* frame, std::size_t length, Clock::time_point when) {
+            times.Add(frame, length, when);
+        });
+        std::string slave = sim.StartPty();
+        if (slave.empty()) {
+            state.SkipWithError(sim.LastError().c_str());
+            break;
+        }
+        CProgramValues::Instance().SetSerialMode("19200,n,8,1");
+        CKRMSInterface device(CPortTable({ slave }));
+        if (!device.OpenPort(0, 200)) {
+            state.SkipWithError(device.GetProtocol()->GetPort()->DescribePortError(0).c_str());
+            break;
+        }
+        // The intercommand interval stays at its default of 20 ms: the
+        // cadence is measured as a technician would run it.
+        device.SetPollInterval(static_cast<int>(intervalMilliseconds));
+        CDiscardSink sink;
+        CExchangeLog log(device.GetProtocol(), sink, [&device] {
+            DecodeContext context;
+            context.deviceChoice = kDeviceChoiceCyclor;
+            context.billTable = device.GetBillTable();
+            return context;
+        });
+        log.SetSequenceFlag(1);
+        device.GetProtocol()->SetObserver(&log);
+        CVMC engine(&device);
+        engine.SetDeviceAddress(kCyclorAddress);
+        if (!engine.Start()) {
+            state.SkipWithError("the engine's thread did not start");
+            break;
+        }
+        // The start-up sequence, then polls + 1 POLL frames in the steady loop.
+        const auto limit = Clock::now() + std::chrono::milliseconds(intervalMilliseconds * (polls + 10)) + std::chrono::seconds(60);
+        while (times.SteadyPolls().size() < static_cast<std::size_t>(polls + 1) && Clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        engine.RequestStop();
+        bool ended = engine.WaitForEnd(std::chrono::seconds(10));
+        device.GetProtocol()->SetObserver(nullptr);
+        sim.Stop();
+        if (!ended) {
+            state.SkipWithError("the engine did not stop within 10 s");
+            break;
+        }
+
+        std::vector<Clock::time_point> acknowledgements;
+        std::vector<Clock::time_point> pollTimes = times.SteadyPolls(&acknowledgements);
+        if (pollTimes.size() < static_cast<std::size_t>(polls + 1)) {
+            state.SkipWithError(("only " + std::to_string(pollTimes.size()) + " POLL frames in the steady loop").c_str());
+            break;
+        }
+        pollTimes.resize(static_cast<std::size_t>(polls + 1));
+        std::vector<double> periods;
+        std::vector<double> deviations;
+        for (std::size_t i = 1; i < pollTimes.size(); ++i) {
+            double period = Milliseconds(pollTimes[i] - pollTimes[i - 1]);
+            periods.push_back(period);
+            deviations.push_back(std::fabs(period - static_cast<double>(intervalMilliseconds)));
+        }
+        // From a POLL to the host's ACK of its reply: the line part of the exchange.
+        std::vector<double> pollToAck;
+        std::size_t next = 0;
+        for (auto poll : pollTimes) {
+            while (next < acknowledgements.size() && acknowledgements[next] < poll)
+                ++next;
+            if (next < acknowledgements.size())
+                pollToAck.push_back(Milliseconds(acknowledgements[next] - poll));
+        }
+        state.counters["polls"] = static_cast<double>(periods.size());
+        state.counters["interval_ms"] = static_cast<double>(intervalMilliseconds);
+        state.counters["period_mean_ms"] = Mean(periods);
+        state.counters["period_min_ms"] = Percentile(periods, 0.0);
+        state.counters["period_max_ms"] = Percentile(periods, 1.0);
+        state.counters["mean_offset_ms"] = Mean(periods) - static_cast<double>(intervalMilliseconds);
+        state.counters["deviation_p99_ms"] = Percentile(deviations, 0.99);
+        state.counters["deviation_max_ms"] = Percentile(deviations, 1.0);
+        state.counters["poll_to_ack_ms"] = Mean(pollToAck);
+    }
+}
+
+} // namespace
+
+} // namespace orvex
+
+int main(int argc, char** argv)
+{
+    orvex::CBenchOptions options(argc, argv);
+    long long polls = options.Number("polls", 1000);
+    long long interval = options.Number("interval-ms", 250);
+    benchmark::RegisterBenchmark("PollCadence", [=](benchmark::State& state) { orvex::PollCadence(state, polls, interval); })
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
