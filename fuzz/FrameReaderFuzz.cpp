@@ -11,6 +11,7 @@
 #include "link/CheckCode.h"
 #include "protocol/CKRMSProtocol.h"
 #include "support/CFuzzPort.h"
+#include "support/FuzzFrames.h"
 
 #include "support/CFuzzInput.h"
 
@@ -22,16 +23,9 @@ using orvex::fuzz::Bytes;
 using orvex::fuzz::CFuzzInput;
 using orvex::fuzz::CFuzzPort;
 using orvex::fuzz::Check;
+using namespace orvex::fuzz;
 
 namespace {
-
-enum ReplyShape : std::uint8_t {
-    kForceSync = 1,      // byte 0 is 0x02
-    kForceLength = 2,    // the length field describes the bytes given
-    kPadToLength = 4,    // the bytes are filled up to the declared length
-    kFixCheckCode = 8,   // the check code is the right one
-    kSplitAnywhere = 16, // the bytes come in bursts cut at chosen places
-};
 
 Bytes Frame(std::uint8_t code, const Bytes& parameters)
 {
@@ -40,61 +34,6 @@ Bytes Frame(std::uint8_t code, const Bytes& parameters)
     frame.push_back(0);
     frame.push_back(0);
     return frame;
-}
-
-// Shapes the raw bytes of one reply as the option bits say, so that valid
-// short and long frames are as easy to reach as broken ones.
-Bytes ShapeReply(CFuzzInput& input, std::uint8_t shape)
-{
-    Bytes bytes = input.Bytes(input.Word());
-    if ((shape & kForceSync) && !bytes.empty())
-        bytes[0] = kSync;
-    if ((shape & kPadToLength) && bytes.size() >= 5) {
-        // Long frames up to 2 KiB this way: longer ones take the same path
-        // and would only slow every run down.
-        std::size_t declared = static_cast<std::size_t>(FrameLength(bytes.data()));
-        if (declared > bytes.size() && declared <= 2048)
-            bytes.resize(declared, static_cast<std::uint8_t>(0xA5));
-    }
-    if ((shape & kForceLength) && bytes.size() >= 6) {
-        if (bytes.size() <= 255) {
-            bytes[2] = static_cast<std::uint8_t>(bytes.size());
-        } else {
-            bytes[2] = 0;
-            bytes[3] = static_cast<std::uint8_t>(bytes.size() >> 8);
-            bytes[4] = static_cast<std::uint8_t>(bytes.size() & 0xFF);
-        }
-    }
-    if ((shape & kFixCheckCode) && bytes.size() >= 6) {
-        int length = FrameLength(bytes.data());
-        if (length >= 6 && static_cast<std::size_t>(length) <= bytes.size()) {
-            std::uint16_t code = CheckCodeOver(bytes.data(), static_cast<std::size_t>(length - 2));
-            bytes[static_cast<std::size_t>(length - 2)] = static_cast<std::uint8_t>(code & 0xFF);
-            bytes[static_cast<std::size_t>(length - 1)] = static_cast<std::uint8_t>(code >> 8);
-        }
-    }
-    return bytes;
-}
-
-CFuzzPort::Reply Split(CFuzzInput& input, const Bytes& bytes, std::uint8_t shape)
-{
-    CFuzzPort::Reply reply;
-    if (!(shape & kSplitAnywhere)) {
-        reply.push_back(bytes);
-        return reply;
-    }
-    std::size_t bursts = input.Below(3);
-    std::size_t start = 0;
-    while (start < bytes.size() && reply.size() < bursts) {
-        std::size_t size = input.Word();
-        if (size > bytes.size() - start)
-            size = bytes.size() - start;
-        reply.emplace_back(bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(start + size));
-        start += size;
-    }
-    if (start < bytes.size())
-        reply.emplace_back(bytes.begin() + static_cast<long>(start), bytes.end());
-    return reply;
 }
 
 struct Judgement {
@@ -116,7 +55,7 @@ Judgement Judge(const CFuzzPort::Reply& reply)
         return { kDataError, {} };
     if (first.size() < static_cast<std::size_t>(length))
         return { kDataError, {} };
-    std::uint16_t computed = CheckCodeOver(first.data(), static_cast<std::size_t>(length - 2));
+    std::uint16_t computed = ReferenceCheckCode(first.data(), static_cast<std::size_t>(length - 2));
     std::uint16_t received = static_cast<std::uint16_t>(first[static_cast<std::size_t>(length - 1)] * 256
         + first[static_cast<std::size_t>(length - 2)]);
     if (computed != received)
@@ -133,7 +72,7 @@ Bytes Acknowledgement(std::uint8_t code, std::uint8_t address)
 
 std::string Hex(const Bytes& bytes)
 {
-    return HexText(bytes.data(), static_cast<int>(bytes.size()));
+    return ReferenceHex(bytes);
 }
 
 // The record lines with the given prefix from `start` on, joined; stops at
@@ -237,8 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             code = 0x33; // the host's own ACK and NAK are not commands
         Bytes command = Frame(code, input.Bytes(input.Below(12)));
         std::uint8_t shape = input.Byte();
-        CFuzzPort::Reply reply = Split(input, ShapeReply(input, shape), shape);
-        fake->SetWriteFails((shape & 0x80) != 0);
+        CFuzzPort::Reply reply = ReadBursts(input, ReadReply(input, shape), shape);
+        fake->SetWriteFails((shape & kWriteFails) != 0);
         Judgement judgement = Judge(reply);
         fake->AddReply(reply);
         fake->ClearWritten();

@@ -3,6 +3,7 @@
 #include "decode/Decoders.h"
 #include "protocol/CKRMSProtocol.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace orvex {
@@ -10,6 +11,20 @@ namespace orvex {
 namespace {
 
 constexpr auto kLogLockWait = std::chrono::milliseconds(1000);
+
+// Device texts (barcodes, identification strings, country codes) reach
+// the decoded lines byte for byte; a control byte among them would split a
+// line of the saved log in two, or drive the terminal orvexctl writes to,
+// so it is shown as '?'.
+std::string_view Printable(std::string_view line, std::string& scratch)
+{
+    auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    if (std::none_of(line.begin(), line.end(), control))
+        return line;
+    scratch.assign(line);
+    std::replace_if(scratch.begin(), scratch.end(), control, '?');
+    return scratch;
+}
 
 } // namespace
 
@@ -190,16 +205,16 @@ void CExchangeLog::WriteDecoded(std::string_view name, const std::vector<std::st
     if (entry->request) {
         entry->request(DecodeInput { record[0], lines, context }, m_output);
         for (const std::string& line : m_output.lines)
-            m_sink.AddLine(line);
+            m_sink.AddLine(Printable(line, m_printable));
         m_output.lines.clear();
     }
     std::string last = entry->reply(DecodeInput { record[1], lines, context }, m_output);
     for (const std::string& line : m_output.lines)
-        m_sink.AddLine(line);
-    m_sink.AddLine(last);
+        m_sink.AddLine(Printable(line, m_printable));
+    m_sink.AddLine(Printable(last, m_printable));
     m_sink.SelectLastLine();
     if (m_output.hasStatusText)
-        m_sink.SetStatusText(m_output.statusText);
+        m_sink.SetStatusText(Printable(m_output.statusText, m_printable));
 }
 
 } // namespace orvex

@@ -106,6 +106,7 @@ private:
     // Scratch used only with the log lock held.
     DecodeOutput m_output;
     std::string m_joined;
+    std::string m_printable;
     std::string m_header;
     std::time_t m_headerTime { 0 };
     char m_headerTimeText[16] {};

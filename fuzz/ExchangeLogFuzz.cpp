@@ -1,0 +1,145 @@
+// The exchange log with every decoder: a record of arbitrary lines and
+// frames under any log name, decoded and raw, with and without a bill
+// table, for every device choice. Beside the sanitizers: every exchange
+// written starts with its header and ends with one separator, raw lines
+// appear as they stand, and no line carries a line break that would split
+// it in a saved log.
+//
+// Input: name (a byte below the table size picks a log name, any other is
+// followed by a NUL-ended name), flags (bit 0 decode, 1 raw frames,
+// 2 sequence, 3 bill table; bits 4..6 the device choice, mod 5), header
+// time (32 bits), with a bill table 24 entries of value (32-bit float) and
+// three country characters, the line count (0..8), then per line its kind
+// and content (see ReadLine).
+#include "decode/CExchangeLog.h"
+#include "decode/Decoders.h"
+#include "protocol/CKRMSProtocol.h"
+#include "support/CFuzzInput.h"
+#include "support/CFuzzPort.h"
+#include "support/FuzzFrames.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace orvex;
+using namespace orvex::fuzz;
+
+namespace {
+
+constexpr std::array kLogNames {
+    "POLL", "BILL TYPE", "SET CY TIME", "GET CY TIME", "GET CASSETTE STATUS", "POWER RECOVERY",
+    "EXTENDED CASSETTE STATUS REQUEST", "DISPENSE", "DOWNLOAD", "CLEAR STATISTICS", "HOLD", "PACK", "RESET",
+    "EMPTY DISPENSER", "RETURN", "SUSPEND", "EXTRACT BARCODE", "BILL TABLE", "REQUEST STATISTICS",
+    "READ USER DATA", "WRITE USER DATA", "IDENTIFICATION", "VALIDATION SOFTWARE IDENTIFICATION",
+    "EXTENDED IDENTIFICATION", "MODULE IDENTIFICATION", "SET BAR PARAMETERS", "SET OPTIONS", "GET OPTIONS",
+    "CRC32", "SET CASSETTE TYPE", "SET SECURITY", "STATUS REQUEST", "UNLOAD", "DIAGNOSTIC",
+    "DIAGNOSTIC SENSOR STATE", "DIAGNOSTIC TEST VALIDATOR", "DIAGNOSTIC TEST DISPENSER", "DIAGNOSTIC TEST SWITCH",
+    "DIAGNOSTIC TEST CHASSIS", "DIAGNOSTIC TEST COMMUNICATION", "DIAGNOSTIC TEST CASSETTE",
+    "DIAGNOSTIC SUPPORTED FUNCTIONS", "DIAGNOSTIC IDENTIFICATION REQUEST", "DIAGNOSTIC STATUS REQUEST",
+    // Outside the table: header, one empty line, separator.
+    "GET FUNDS", "POLL CR", "VEND/REQUEST", "GET CASSETTE FEEDING LEVEL",
+};
+
+class CCheckingSink final : public CLogSink {
+public:
+    void AddLine(std::string_view line) override
+    {
+        Check(line.find_first_of("\r\n") == std::string_view::npos, "a log line holds a line break", line);
+        m_lines.emplace_back(line);
+    }
+    void SelectLastLine() override { Check(!m_lines.empty(), "selected a line in an empty log"); }
+    void SetStatusText(std::string_view text) override { m_status.assign(text); }
+
+    std::vector<std::string> m_lines;
+    std::string m_status;
+};
+
+std::string WithoutBreaks(std::string text)
+{
+    for (char& c : text)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+// Line kinds: 0 a frame sent, 1 a frame received (each: shape byte, then
+// a reply as FuzzFrames reads it, split into 20-byte lines), 2 "<- " and a
+// failure text, 3 a line of raw text up to a NUL.
+void ReadLine(CFuzzInput& input, std::vector<std::string>& record)
+{
+    std::uint8_t kind = input.Byte();
+    switch (kind % 4) {
+    case 0:
+    case 1: {
+        std::uint8_t shape = input.Byte();
+        Bytes frame = ReadReply(input, shape, 8192);
+        for (std::string& line : RecordLines(kind % 4 == 0 ? "-> " : "<- ", frame))
+            record.push_back(std::move(line));
+        break;
+    }
+    case 2:
+        record.push_back("<- " + CKRMSProtocol::ErrorText(-static_cast<int>(input.Byte() % 9)));
+        break;
+    default:
+        // The engine writes the record; whatever it holds, never a line break.
+        record.push_back(WithoutBreaks(input.Text()));
+        break;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
+{
+    CFuzzInput input(bytes, size);
+    std::uint8_t choice = input.Byte();
+    // Log names are the program's own texts: any text, but no line break.
+    std::string name = choice < kLogNames.size() ? kLogNames[choice] : WithoutBreaks(input.Text());
+    std::uint8_t flags = input.Byte();
+    std::time_t when = static_cast<std::time_t>(input.Long());
+
+    DecodeContext context;
+    context.deviceChoice = ((flags >> 4) & 7) % 5;
+    if (flags & 8) {
+        for (BillTypeEntry& entry : context.billTable) {
+            std::uint32_t raw = input.Long();
+            std::memcpy(&entry.value, &raw, sizeof entry.value);
+            Bytes country = input.Bytes(3);
+            entry.country.assign(country.begin(), country.end());
+        }
+    }
+    std::vector<std::string> record;
+    std::size_t lines = input.Below(8);
+    for (std::size_t i = 0; i < lines && !input.Empty(); ++i)
+        ReadLine(input, record);
+
+    CCheckingSink sink;
+    CExchangeLog log(nullptr, sink, [&context] { return context; });
+    log.SetDecodeFlag(flags & 1);
+    log.SetRawFrames((flags >> 1) & 1);
+    log.SetSequenceFlag((flags >> 2) & 1);
+    // Twice: with the sequence flag the second is a repeat.
+    for (int pass = 0; pass < 2; ++pass) {
+        std::size_t before = sink.m_lines.size();
+        log.WriteExchange(name, record, when);
+        std::size_t written = sink.m_lines.size() - before;
+        if (written == 0) {
+            Check((flags & 2) == 0, "raw frames wrote nothing");
+            continue;
+        }
+        const std::string& header = sink.m_lines[before];
+        Check(header.compare(0, 2 + name.size(), "->" + name) == 0 && header.back() == ')', "the header is not first");
+        Check(sink.m_lines.back() == CExchangeLog::kSeparator, "the exchange does not end with the separator");
+        for (std::size_t i = before + 1; i + 1 < sink.m_lines.size(); ++i)
+            Check(sink.m_lines[i] != CExchangeLog::kSeparator, "a separator inside one exchange");
+        if (flags & 2) {
+            Check(written >= record.size() + 2, "raw lines missing");
+            for (std::size_t i = 0; i < record.size(); ++i)
+                Check(sink.m_lines[sink.m_lines.size() - 1 - record.size() + i] == record[i], "a raw line changed");
+        }
+        Check(log.GetLastExchangeText().size() >= name.size(), "the last exchange text lost its name");
+    }
+    return 0;
+}

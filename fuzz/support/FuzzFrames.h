@@ -1,0 +1,47 @@
+#pragma once
+
+#include "support/CFuzzInput.h"
+#include "support/CFuzzPort.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvex::fuzz {
+
+// How the raw bytes of a reply are shaped before they are played back, so
+// that valid short and long frames are as easy to reach as broken ones.
+enum ReplyShape : std::uint8_t {
+    kForceSync = 1,      // byte 0 is 0x02
+    kForceLength = 2,    // the length field describes the bytes given
+    kPadToLength = 4,    // the bytes are filled up to the declared length
+    kFixCheckCode = 8,   // the check code is the right one
+    kSplitAnywhere = 16, // the bytes come in bursts cut at chosen places
+    kWriteFails = 128,   // the host's write of the command fails
+};
+
+// Reply length (16 bits) and bytes, shaped as `shape` says. Padding stops
+// at `padLimit` bytes.
+Bytes ReadReply(CFuzzInput& input, std::uint8_t shape, std::size_t padLimit = 2048);
+// One burst, or with kSplitAnywhere a burst count (0..3) and each burst's
+// length (16 bits).
+CFuzzPort::Reply ReadBursts(CFuzzInput& input, const Bytes& bytes, std::uint8_t shape);
+
+// The check code (CRC-16/KERMIT) computed here, apart from the project's
+// own, so the harnesses judge frames independently of the code under test.
+std::uint16_t ReferenceCheckCode(const std::uint8_t* bytes, std::size_t count);
+
+// "%02X " per byte, and the total length a header declares (short or long
+// form; at least 5 bytes given), likewise apart from the project's code.
+std::string ReferenceHex(const std::uint8_t* bytes, std::size_t count);
+inline std::string ReferenceHex(const Bytes& bytes) { return ReferenceHex(bytes.data(), bytes.size()); }
+std::size_t DeclaredLength(const Bytes& header);
+
+// Sets the length field (short or long form) and the check code of a frame.
+void FinishReply(Bytes& frame);
+
+// The engine's record lines of a frame: the prefix and "%02X " groups, 20
+// bytes a line.
+std::vector<std::string> RecordLines(std::string_view prefix, const Bytes& frame);
+
+} // namespace orvex::fuzz
