@@ -16,9 +16,40 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
+
+// Every allocation of the program is counted, so that a figure shows an
+// allocation per byte or a copy per line should one creep in.
+namespace {
+std::atomic<std::uint64_t> g_allocations { 0 };
+}
+
+void* operator new(std::size_t size)
+{
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+
+// GCC takes the free() of a block from the replaced operator new for a
+// mismatch; the pair is matched here by construction.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+#pragma GCC diagnostic pop
 
 namespace orvex {
 
@@ -75,8 +106,9 @@ CCommand PollFrame()
     return CCommand(frame, 0, 6);
 }
 
-// Wall time of every exchange, and the calling thread's CPU time over all.
-void ReportExchangeFigures(benchmark::State& state, const std::vector<double>& wall, std::chrono::nanoseconds cpu)
+// Wall time of every exchange, the calling thread's CPU time over all, and
+// the allocations made meanwhile (the peer allocates nothing).
+void ReportExchangeFigures(benchmark::State& state, const std::vector<double>& wall, std::chrono::nanoseconds cpu, std::uint64_t allocations)
 {
     if (wall.empty())
         return;
@@ -92,6 +124,7 @@ void ReportExchangeFigures(benchmark::State& state, const std::vector<double>& w
     state.counters["wall_p99_pct"] = 100.0 * p99 / wire;
     state.counters["cpu_us"] = cpuPerExchange;
     state.counters["cpu_pct"] = 100.0 * cpuPerExchange / wire;
+    state.counters["allocations"] = static_cast<double>(allocations) / static_cast<double>(wall.size());
 }
 
 // Exchange and CommandDone on a ready-made POLL frame: the transaction
@@ -111,6 +144,7 @@ void PollExchange(benchmark::State& state)
     std::vector<double> wall;
     wall.reserve(static_cast<std::size_t>(state.max_iterations));
     auto cpuStart = ThreadCpuTime();
+    auto allocationsStart = g_allocations.load();
     for (auto _ : state) {
         auto start = Clock::now();
         CCommand reply = protocol->Exchange(poll, kAddress);
@@ -121,7 +155,7 @@ void PollExchange(benchmark::State& state)
             break;
         }
     }
-    ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart);
+    ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart, g_allocations.load() - allocationsStart);
 }
 BENCHMARK(PollExchange)->Iterations(20000)->Unit(benchmark::kMicrosecond);
 
@@ -144,6 +178,7 @@ void PollCommand(benchmark::State& state, bool logged)
     std::vector<double> wall;
     wall.reserve(static_cast<std::size_t>(state.max_iterations));
     auto cpuStart = ThreadCpuTime();
+    auto allocationsStart = g_allocations.load();
     for (auto _ : state) {
         auto start = Clock::now();
         bool done = protocol->Poll(kAddress);
@@ -153,7 +188,7 @@ void PollCommand(benchmark::State& state, bool logged)
             break;
         }
     }
-    ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart);
+    ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart, g_allocations.load() - allocationsStart);
     protocol->SetObserver(nullptr);
     if (logged && sink.Characters() == 0)
         state.SkipWithError("the exchange log wrote nothing");
