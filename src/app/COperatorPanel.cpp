@@ -9,6 +9,7 @@
 #include "protocol/CKRMSProtocol.h"
 #include "vmc/CVMC.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <exception>
@@ -502,20 +503,13 @@ COperatorPanel::Outcome COperatorPanel::GetLevel()
     std::uint8_t output[256] = {};
     if (!m_protocol.GetCassetteFeedingLevel(output, sizeof output))
         return Report(false, "", "Get Cassete Feeding Level: ");
-    // output[0] is the number of bytes after it: the count n, then n levels.
-    const int available = output[0] > 0 ? output[0] - 1 : 0;
-    const int count = output[0] > 0 ? output[1] : 0;
-    const int shown = std::min({ count, available, static_cast<int>(sizeof output) - 2 });
+    // output[0] is the count n (L - 5), then the n levels.
+    const int count = std::min<int>(output[0], static_cast<int>(sizeof output) - 1);
     if (m_sink != nullptr) {
-        for (int index = 1; index <= shown; ++index)
-            m_sink->AddLine(Format("<- Cassette %d feeding level: %d", index, output[1 + index]));
+        for (int index = 1; index <= count; ++index)
+            m_sink->AddLine(Format("<- Cassette %d feeding level: %d", index, output[index]));
         m_sink->AddLine(CExchangeLog::kSeparator);
         m_sink->SelectLastLine();
-    }
-    if (shown < count) {
-        // The reply announced more levels than it carries.
-        SetResultLine(std::string("Get Cassete Feeding Level: ") + std::string(kUnexpectedReply), true);
-        return Outcome::Failed;
     }
     SetResultLine("Get Cassete Feeding Level: OK", true);
     return Outcome::Succeeded;

@@ -256,7 +256,7 @@ TEST_F(PanelTest, DispensingRowsOfOneTypeAddUpButMustFitAByte)
 
 TEST_F(PanelTest, GetLevelAddsOneLinePerCassetteAndASeparator)
 {
-    Answer(0x43, { 0x02, 0x05, 0x07 });
+    Answer(0x43, { 0x05, 0x07 });
     m_sink.Clear();
     EXPECT_EQ(m_panel.GetLevel(), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Get Cassete Feeding Level: OK");
@@ -267,21 +267,14 @@ TEST_F(PanelTest, GetLevelAddsOneLinePerCassetteAndASeparator)
     EXPECT_EQ(lines.back(), std::string(CExchangeLog::kSeparator));
 }
 
-TEST_F(PanelTest, GetLevelWithCountZeroAddsOnlyTheSeparator)
+TEST_F(PanelTest, GetLevelFailureAddsNoLines)
 {
-    Answer(0x43, { 0x00 });
-    EXPECT_EQ(m_panel.GetLevel(), Outcome::Succeeded);
-    const auto lines = m_sink.Lines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines.back(), std::string(CExchangeLog::kSeparator));
-    EXPECT_NE(lines[lines.size() - 2].rfind("<- Cassette", 0), 0u);
-}
-
-TEST_F(PanelTest, GetLevelCountBeyondTheReplyIsUnexpected)
-{
-    Answer(0x43, { 0x04, 0x05 });
+    Answer(0x43, { 0x30 });
+    m_sink.Clear();
     EXPECT_EQ(m_panel.GetLevel(), Outcome::Failed);
-    EXPECT_EQ(m_panel.GetResultLine(), "Get Cassete Feeding Level: Unexpected reply");
+    EXPECT_EQ(m_panel.GetResultLine(), "Get Cassete Feeding Level: Invalid command");
+    for (const auto& line : m_sink.Lines())
+        EXPECT_NE(line.rfind("<- Cassette", 0), 0u);
 }
 
 TEST_F(PanelTest, DgnFunctionsFillsTheCodeList)

@@ -1,0 +1,162 @@
+#pragma once
+
+#include "app/COperatorPanel.h"
+#include "app/CPanelObserver.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+
+namespace orvex {
+
+class CApplication;
+class CExchangeLog;
+class CHandlerWorker;
+class CLogListModel;
+class CLogListView;
+
+// The main window: every control of the operator panel, the Port,
+// Options and Help menus and the log list. It only moves values between
+// its controls and the operator panel (pull before a handler, push after)
+// and runs the panel's handlers on one worker thread, so the window keeps
+// painting and the log keeps growing while a sequence runs. While a
+// handler runs, every control that could start or change an operation is
+// disabled, so the operations reach the device in the order chosen.
+class CKRMSCYVMCDlg : public QMainWindow, public CPanelObserver {
+    Q_OBJECT
+
+public:
+    using Handler = COperatorPanel::Outcome (COperatorPanel::*)();
+
+    // The application's engines outlive the window.
+    explicit CKRMSCYVMCDlg(CApplication& application, QWidget* parent = nullptr);
+    ~CKRMSCYVMCDlg() override;
+
+    // Opening the window: the panel attached to the port found at start-up
+    // (or none), the Port menu from the probe, the members pushed.
+    void Open(int foundPort);
+
+    // CPanelObserver, from the worker or the GUI thread.
+    void OnMessage(const std::string& text) override;
+    void OnResultLine(const std::string& text) override;
+    void OnCommandButtonsEnabled(bool enabled) override;
+
+    // All controls into the members, in the control order, stopping at the
+    // first field that fails its check (its message shown, the members
+    // before it updated). False when a field failed.
+    bool Pull();
+    // The members into the controls.
+    void Push();
+
+    COperatorPanel& Panel() { return *m_panel; }
+    CLogListModel& LogModel() { return *m_model; }
+    CLogListView* LogView() { return m_logView; }
+    // A handler (or polling on/off, a port change, the timing settings)
+    // runs on the worker.
+    bool IsBusy() const;
+    bool IsCloseRequested() const { return m_closeRequested; }
+    // Where "Save to file" asks for the file name; tests answer for the
+    // operator. An empty name cancels.
+    void SetSaveFileNameProvider(std::function<QString()> provider) { m_askFileName = std::move(provider); }
+
+    static constexpr const char* kCaption = "ORVEX Simulator";
+
+signals:
+    // A task on the worker ended and its results are in the controls.
+    void TaskDone();
+    // Closing has finished: the engine and the worker are done.
+    void Closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct ButtonEntry {
+        int id;
+        QPushButton* button;
+        Handler handler;
+        bool pollingDisabled;
+    };
+
+    void BuildControls();
+    void BuildMenus();
+    QWidget* BuildLeftColumn();
+    QWidget* BuildMiddleColumn();
+    QWidget* BuildThirdColumn();
+    QWidget* BuildLogColumn();
+
+    QPushButton* MakeButton(int id, const char* caption, Handler handler);
+    QLineEdit* MakeEdit(int id, const char* name, int maxLength = 0);
+    QCheckBox* MakeCheck(int id, const char* caption);
+    QComboBox* MakeCombo(int id, const char* name, const QStringList& items);
+    QLineEdit* Edit(int id) const;
+    QCheckBox* Check(int id) const;
+    QComboBox* Combo(int id) const;
+
+    // Starts `task` on the worker with the controls disabled; `after` runs
+    // on the GUI thread once it is done, before the controls come back.
+    void RunTask(std::function<void()> task, std::function<void()> after = {});
+    void RunHandler(Handler handler);
+    void OnTaskFinished();
+    void ApplyEnabledState();
+    void UpdatePortMenu();
+    void OnPollingModeClicked();
+    void OnOptionBox(void (COperatorPanel::*box)());
+    void OnPortItem(int index);
+    void OnSpeedItem(int baud);
+    void OnCommunicationSettings();
+    void OnAbout();
+    void OnClear();
+    void OnSaveToFile();
+    void OnLogSelection(int row);
+    void RequestClose();
+    void ContinueClose();
+
+    CApplication& m_application;
+    CLogListModel* m_model;
+    std::unique_ptr<CExchangeLog> m_log;
+    std::unique_ptr<COperatorPanel> m_panel;
+
+    std::map<int, QWidget*> m_controls;
+    std::vector<ButtonEntry> m_buttons;
+    std::vector<QLineEdit*> m_edits;
+    std::vector<QComboBox*> m_combos;
+    std::vector<QCheckBox*> m_checks;
+    QRadioButton* m_notAssigned { nullptr };
+    QRadioButton* m_escrow { nullptr };
+    QRadioButton* m_assigned { nullptr };
+    CLogListView* m_logView { nullptr };
+    QLineEdit* m_statusBox { nullptr };
+    QPushButton* m_clear { nullptr };
+    QPushButton* m_save { nullptr };
+
+    QMenu* m_portMenu { nullptr };
+    QMenu* m_optionsMenu { nullptr };
+    std::vector<QAction*> m_portItems; // COM1..COM4; null where removed
+    QAction* m_speed9600 { nullptr };
+    QAction* m_speed19200 { nullptr };
+
+    // GUI thread only.
+    bool m_pollingButtonsDisabled { false };
+    bool m_closeRequested { false };
+    bool m_closeDone { false };
+    std::function<void()> m_afterTask;
+    std::function<QString()> m_askFileName;
+
+    // Last: destroyed first, after its task has ended.
+    std::unique_ptr<CHandlerWorker> m_worker;
+};
+
+} // namespace orvex
