@@ -19,6 +19,8 @@
 #include "support/FuzzFrames.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,6 +50,10 @@ public:
     {
         Check(line.find_first_of("\r\n") == std::string_view::npos, "a log line holds a line break", line);
         m_lines.emplace_back(line);
+        // ORVEX_FUZZ_SHOW=1 prints the log, to check what a seed decodes to.
+        static const bool show = std::getenv("ORVEX_FUZZ_SHOW") != nullptr;
+        if (show)
+            std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
     }
     void SelectLastLine() override { Check(!m_lines.empty(), "selected a line in an empty log"); }
     void SetStatusText(std::string_view text) override { m_status.assign(text); }
