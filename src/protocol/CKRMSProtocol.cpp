@@ -49,9 +49,18 @@ CKRMSProtocol::~CKRMSProtocol()
 
 int CKRMSProtocol::OpenPort(int portIndex, int responseTimeout)
 {
+    // Re-opening replaces the line under the port; an exchange running on
+    // the other thread must not be reading it then. An exchange that does
+    // not end within the lock wait leaves the port as it is.
+    bool ownLock = !HoldsLock();
+    if (ownLock && !m_lock.try_acquire_for(kLockWait))
+        return 0;
     m_responseTimeout.store(responseTimeout);
     std::string mode = CProgramValues::Instance().SerialMode();
-    return m_port->Open(portIndex, mode.c_str(), responseTimeout);
+    int opened = m_port->Open(portIndex, mode.c_str(), responseTimeout);
+    if (ownLock)
+        m_lock.release();
+    return opened;
 }
 
 bool CKRMSProtocol::HoldsLock() const

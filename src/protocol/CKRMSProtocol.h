@@ -40,7 +40,9 @@ public:
 
     // ---- Transactions ----------------------------------------------------
 
-    // Opens the slot with the program-wide serial mode text.
+    // Opens the slot with the program-wide serial mode text. Waits for a
+    // running exchange to end (1000 ms at most, then 0 without touching
+    // the port).
     int OpenPort(int portIndex, int responseTimeout);
     CCOMPort* GetPort() { return m_port.get(); }
     int GetPortError(int portIndex) const { return m_port->GetPortError(portIndex); }
