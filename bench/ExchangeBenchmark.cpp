@@ -2,10 +2,10 @@
 // a peer that answers at once, and a POLL to a peer that never answers.
 
 #include "support/CBenchPeer.h"
+#include "support/CDiscardSink.h"
 #include "support/ProcessFigures.h"
 
 #include "decode/CExchangeLog.h"
-#include "decode/CLogSink.h"
 #include "link/CCommand.h"
 #include "link/CPortTable.h"
 #include "link/CheckCode.h"
@@ -64,19 +64,6 @@ constexpr int kPollExchangeBytes = 18;
 constexpr int kResponseTimeout = 200;
 // The six-byte header read waits 11 ms a byte plus the response time-out.
 constexpr double kSilentDeadlineMilliseconds = 11.0 * 6 + kResponseTimeout;
-
-// Drops every line, keeping only a count of the characters, so that the
-// log's work is done but nothing piles up.
-class CDiscardSink final : public CLogSink {
-public:
-    void AddLine(std::string_view line) override { m_characters.fetch_add(line.size(), std::memory_order_relaxed); }
-    void SelectLastLine() override { }
-    void SetStatusText(std::string_view) override { }
-    std::uint64_t Characters() const { return m_characters.load(); }
-
-private:
-    std::atomic<std::uint64_t> m_characters { 0 };
-};
 
 double Microseconds(Clock::duration duration)
 {

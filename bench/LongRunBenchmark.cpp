@@ -4,11 +4,11 @@
 // What must stay flat: resident memory, file descriptors, threads.
 
 #include "support/BenchOptions.h"
+#include "support/CDiscardSink.h"
 #include "support/CSimProcess.h"
 #include "support/ProcessFigures.h"
 
 #include "decode/CExchangeLog.h"
-#include "decode/CLogSink.h"
 #include "device/CKRMSInterface.h"
 #include "link/CPortTable.h"
 #include "link/ProgramValues.h"
@@ -29,17 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kCyclorAddress = 1;
 constexpr long long kWarmUpExchanges = 1000;
-
-class CDiscardSink final : public CLogSink {
-public:
-    void AddLine(std::string_view line) override { m_characters.fetch_add(line.size(), std::memory_order_relaxed); }
-    void SelectLastLine() override { }
-    void SetStatusText(std::string_view) override { }
-    std::uint64_t Characters() const { return m_characters.load(); }
-
-private:
-    std::atomic<std::uint64_t> m_characters { 0 };
-};
 
 // Counts the exchanges on their way into the log.
 class CCountingLog final : public CExchangeLog {

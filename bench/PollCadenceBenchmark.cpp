@@ -4,11 +4,12 @@
 // between successive POLL frames in the steady loop.
 
 #include "support/BenchOptions.h"
+#include "support/CDiscardSink.h"
 #include "support/ProcessFigures.h"
 
 #include "decode/CExchangeLog.h"
-#include "decode/CLogSink.h"
 #include "device/CKRMSInterface.h"
+#include "link/CCOMPort.h"
 #include "link/CPortTable.h"
 #include "link/ProgramValues.h"
 #include "sim/CSimulator.h"
@@ -18,6 +19,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,13 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kCyclorAddress = 1;
 constexpr std::uint8_t kPollCode = 0x33;
-
-class CDiscardSink final : public CLogSink {
-public:
-    void AddLine(std::string_view) override { }
-    void SelectLastLine() override { }
-    void SetStatusText(std::string_view) override { }
-};
 
 // Frames as the simulator received them: command code and time.
 class CFrameTimes {
@@ -84,10 +79,52 @@ double Milliseconds(Clock::duration duration)
     return std::chrono::duration<double, std::milli>(duration).count();
 }
 
+// The serial port with a stamp on every frame the host writes: the same
+// cadence seen from the sending side, to tell the host's lateness from the
+// simulator's.
+class CStampingPort final : public CCOMPort {
+public:
+    CStampingPort(CPortTable table, CFrameTimes& times)
+        : CCOMPort(std::move(table))
+        , m_times(times)
+    {
+    }
+
+    int Write(const std::uint8_t* buffer, int count) override
+    {
+        m_times.Add(buffer, static_cast<std::size_t>(count), Clock::now());
+        return CCOMPort::Write(buffer, count);
+    }
+
+private:
+    CFrameTimes& m_times;
+};
+
+struct PeriodFigures {
+    double mean { 0 };
+    double minimum { 0 };
+    double maximum { 0 };
+    double deviationP99 { 0 };
+    double deviationMaximum { 0 };
+};
+
+PeriodFigures Periods(const std::vector<Clock::time_point>& polls, double interval)
+{
+    std::vector<double> periods;
+    std::vector<double> deviations;
+    for (std::size_t i = 1; i < polls.size(); ++i) {
+        double period = Milliseconds(polls[i] - polls[i - 1]);
+        periods.push_back(period);
+        deviations.push_back(std::fabs(period - interval));
+    }
+    return { Mean(periods), Percentile(periods, 0.0), Percentile(periods, 1.0), Percentile(deviations, 0.99), Percentile(deviations, 1.0) };
+}
+
 void PollCadence(benchmark::State& state, long long polls, long long intervalMilliseconds)
 {
     for (auto _ : state) {
         CFrameTimes times;
+        CFrameTimes sent;
         SimOptions options;
         CSimulator sim(options);
         sim.SetFrameObserver([&times](const std::uint8_t* frame, std::size_t length, Clock::time_point when) {
@@ -99,7 +136,7 @@ void PollCadence(benchmark::State& state, long long polls, long long intervalMil
             break;
         }
         CProgramValues::Instance().SetSerialMode("19200,n,8,1");
-        CKRMSInterface device(CPortTable({ slave }));
+        CKRMSInterface device(std::make_unique<CStampingPort>(CPortTable({ slave }), sent));
         if (!device.OpenPort(0, 200)) {
             state.SkipWithError(device.GetProtocol()->GetPort()->DescribePortError(0).c_str());
             break;
@@ -142,13 +179,12 @@ void PollCadence(benchmark::State& state, long long polls, long long intervalMil
             break;
         }
         pollTimes.resize(static_cast<std::size_t>(polls + 1));
-        std::vector<double> periods;
-        std::vector<double> deviations;
-        for (std::size_t i = 1; i < pollTimes.size(); ++i) {
-            double period = Milliseconds(pollTimes[i] - pollTimes[i - 1]);
-            periods.push_back(period);
-            deviations.push_back(std::fabs(period - static_cast<double>(intervalMilliseconds)));
-        }
+        const double interval = static_cast<double>(intervalMilliseconds);
+        PeriodFigures seen = Periods(pollTimes, interval);
+        std::vector<Clock::time_point> sentTimes = sent.SteadyPolls();
+        if (sentTimes.size() > pollTimes.size())
+            sentTimes.resize(pollTimes.size());
+        PeriodFigures written = Periods(sentTimes, interval);
         // From a POLL to the host's ACK of its reply: the line part of the exchange.
         std::vector<double> pollToAck;
         std::size_t next = 0;
@@ -158,14 +194,18 @@ void PollCadence(benchmark::State& state, long long polls, long long intervalMil
             if (next < acknowledgements.size())
                 pollToAck.push_back(Milliseconds(acknowledgements[next] - poll));
         }
-        state.counters["polls"] = static_cast<double>(periods.size());
-        state.counters["interval_ms"] = static_cast<double>(intervalMilliseconds);
-        state.counters["period_mean_ms"] = Mean(periods);
-        state.counters["period_min_ms"] = Percentile(periods, 0.0);
-        state.counters["period_max_ms"] = Percentile(periods, 1.0);
-        state.counters["mean_offset_ms"] = Mean(periods) - static_cast<double>(intervalMilliseconds);
-        state.counters["deviation_p99_ms"] = Percentile(deviations, 0.99);
-        state.counters["deviation_max_ms"] = Percentile(deviations, 1.0);
+        state.counters["polls"] = static_cast<double>(pollTimes.size() - 1);
+        state.counters["interval_ms"] = interval;
+        state.counters["period_mean_ms"] = seen.mean;
+        state.counters["period_min_ms"] = seen.minimum;
+        state.counters["period_max_ms"] = seen.maximum;
+        state.counters["mean_offset_ms"] = seen.mean - interval;
+        state.counters["deviation_p99_ms"] = seen.deviationP99;
+        state.counters["deviation_max_ms"] = seen.deviationMaximum;
+        // The same, from the times the host wrote its POLL frames.
+        state.counters["host_mean_offset_ms"] = written.mean - interval;
+        state.counters["host_deviation_p99_ms"] = written.deviationP99;
+        state.counters["host_deviation_max_ms"] = written.deviationMaximum;
         state.counters["poll_to_ack_ms"] = Mean(pollToAck);
     }
 }
