@@ -40,8 +40,8 @@ namespace {
 
 using Panel = COperatorPanel;
 
-const QStringList kCassettes { QStringLiteral("Cassette 1"), QStringLiteral("Cassette 2"), QStringLiteral("Cassette 3") };
-const QStringList kAddresses { QStringLiteral("Forbidden"), QStringLiteral("CY"), QStringLiteral("Changer"),
+const QStringList kCassetteItems { QStringLiteral("Cassette 1"), QStringLiteral("Cassette 2"), QStringLiteral("Cassette 3") };
+const QStringList kAddressItems { QStringLiteral("Forbidden"), QStringLiteral("CY"), QStringLiteral("Changer"),
     QStringLiteral("BV"), QStringLiteral("CR") };
 
 // Typed letters shown in upper case, as the hexadecimal fields of the
@@ -175,7 +175,7 @@ QWidget* CKRMSCYVMCDlg::BuildLeftColumn()
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    auto* address = MakeCombo(1074, "Device address", kAddresses);
+    auto* address = MakeCombo(1074, "Device address", kAddressItems);
     auto* addressRow = new QHBoxLayout;
     addressRow->addWidget(Label("Device address", address));
     addressRow->addWidget(address, 1);
@@ -252,7 +252,7 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
 
     auto* settings = new QGroupBox(QStringLiteral("Cassette settings"));
     auto* settingsLayout = new QVBoxLayout(settings);
-    settingsLayout->addWidget(MakeCombo(1133, "Cassette", kCassettes));
+    settingsLayout->addWidget(MakeCombo(1133, "Cassette", kCassetteItems));
     auto* status = new QGroupBox(QStringLiteral("Status"));
     auto* statusLayout = new QGridLayout(status);
     m_notAssigned = new QRadioButton(QStringLiteral("Not assigned"));
@@ -276,7 +276,7 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
 
     auto* unload = new QGroupBox(QStringLiteral("Unload"));
     auto* unloadLayout = new QGridLayout(unload);
-    auto* from = MakeCombo(1132, "Uload from", kCassettes);
+    auto* from = MakeCombo(1132, "Uload from", kCassetteItems);
     auto* number = MakeEdit(1128, "Number ");
     unloadLayout->addWidget(Label("Uload from", from), 0, 0);
     unloadLayout->addWidget(from, 0, 1);
@@ -304,7 +304,7 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
     cyLayout->addLayout(ButtonGrid({ MakeButton(1137, "Power Recovery", &Panel::PowerRecovery),
         MakeButton(1143, "Empty Dispenser", &Panel::EmptyDispenser) }));
     auto* extended = new QHBoxLayout;
-    extended->addWidget(MakeCombo(1135, "Cassette", kCassettes));
+    extended->addWidget(MakeCombo(1135, "Cassette", kCassetteItems));
     extended->addWidget(MakeButton(1145, "Extended Cassette Status", &Panel::ExtendedCassetteStatus), 1);
     cyLayout->addLayout(extended);
     auto* options = new QHBoxLayout;
@@ -355,7 +355,7 @@ QWidget* CKRMSCYVMCDlg::BuildThirdColumn()
     auto* feeding = new QGroupBox(QStringLiteral("Feeding level"));
     auto* feedingLayout = new QGridLayout(feeding);
     feedingLayout->addWidget(MakeCheck(1178, "Disable"), 0, 0, 1, 2);
-    auto* feedingCassette = MakeCombo(1136, "Cassette", kCassettes);
+    auto* feedingCassette = MakeCombo(1136, "Cassette", kCassetteItems);
     feedingLayout->addWidget(Label("Cassette", feedingCassette), 1, 0);
     feedingLayout->addWidget(feedingCassette, 1, 1);
     auto* level = MakeEdit(1129, "Level:");
@@ -689,12 +689,10 @@ void CKRMSCYVMCDlg::ApplyEnabledState()
     }
     for (QRadioButton* radio : { m_notAssigned, m_escrow, m_assigned })
         radio->setEnabled(idle);
-    // Reopening the port under the polling engine would pull the line from
-    // under its exchange: the Port menu and the timing settings wait for
-    // polling mode to end.
-    const bool portFree = idle && !m_application.Engine().IsRunning() && !m_pollingButtonsDisabled;
-    m_portMenu->menuAction()->setEnabled(portFree);
-    m_optionsMenu->menuAction()->setEnabled(portFree);
+    // Polling mode leaves them usable: reopening the port waits for the
+    // engine's exchange to end.
+    m_portMenu->menuAction()->setEnabled(idle);
+    m_optionsMenu->menuAction()->setEnabled(idle);
 }
 
 void CKRMSCYVMCDlg::OnMessage(const std::string& text)

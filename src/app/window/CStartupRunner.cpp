@@ -2,6 +2,7 @@
 
 #include "app/window/CSearchBCDlg.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 
