@@ -22,16 +22,6 @@ TEST(CheckCode, MatchesKermitCheckValue)
     EXPECT_EQ(CheckCodeOver(reinterpret_cast<const std::uint8_t*>(text), 9), 0x2189);
 }
 
-TEST(CheckCode, UpdateStepsOneByteAtATime)
-{
-    const std::uint8_t bytes[] { 0x02, 0x03, 0x06, 0x33 };
-    std::uint16_t value = 0;
-    for (auto byte : bytes)
-        value = CheckCodeUpdate(byte, value);
-    EXPECT_EQ(value, CheckCodeOver(bytes, 4));
-    EXPECT_EQ(value, 0x81DA);
-}
-
 TEST(CheckCode, AcknowledgementFramesForEveryAddress)
 {
     struct Case {

@@ -283,18 +283,3 @@ TEST_F(ComPortOverPty, PurgeDropsWhatWaitsInTheInputQueue)
     std::uint8_t reply[6] {};
     EXPECT_FALSE(m_port.Read(reply, 6));
 }
-
-TEST_F(ComPortOverPty, ClosedPortNeitherReadsNorWrites)
-{
-    std::uint8_t buffer[6] {};
-    EXPECT_FALSE(m_port.Read(buffer, 6));
-    EXPECT_FALSE(m_port.Write(kPoll.data(), 6));
-    m_port.SetRts(1); // harmless without a line
-    m_port.Purge(FlushDirection::Both);
-    ASSERT_TRUE(m_port.Open(0, "9600,n,8,1", 50));
-    m_port.SetRts(1); // a pty has no modem lines; the call is ignored
-    m_port.SetRts(0);
-    m_port.Close();
-    EXPECT_FALSE(m_port.IsOpen());
-    EXPECT_FALSE(m_port.Write(kPoll.data(), 6));
-}

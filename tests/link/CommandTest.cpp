@@ -102,12 +102,3 @@ TEST(Command, AssignFromBytesReplacesTheFrame)
     EXPECT_EQ(command.GetStatus(), -2);
     EXPECT_EQ(command.GetBytes(), nullptr);
 }
-
-TEST(Command, MovedFromObjectIsEmpty)
-{
-    CCommand original(kPoll, 0);
-    CCommand moved(std::move(original));
-    EXPECT_EQ(moved.GetLength(), 6);
-    EXPECT_EQ(original.GetLength(), 0); // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(original.HexText(), "");  // NOLINT(bugprone-use-after-move)
-}

@@ -28,15 +28,6 @@ TEST(PortTable, ListFillsSlotsInOrderAndEmptyItemsLeaveGaps)
     EXPECT_EQ(table.Path(16), "");
 }
 
-TEST(PortTable, ListLongerThanSixteenIsCut)
-{
-    std::string list;
-    for (int i = 0; i < 20; ++i)
-        list += "/dev/p" + std::to_string(i) + ",";
-    auto table = CPortTable::FromList(list);
-    EXPECT_EQ(table.Path(15), "/dev/p15");
-}
-
 TEST(PortTable, EnvironmentListWins)
 {
     const char* old = std::getenv("ORVEX_PORTS");
