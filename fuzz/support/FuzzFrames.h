@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/CheckCode.h"
 #include "support/CFuzzInput.h"
 #include "support/CFuzzPort.h"
 
