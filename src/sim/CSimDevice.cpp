@@ -68,6 +68,30 @@ bool FromBcd(std::uint8_t byte, int low, int high, int& value)
     return value >= low && value <= high;
 }
 
+// Civil dates from days since 1970-01-01 and back (proleptic Gregorian).
+std::int64_t DaysFromCivil(int year, int month, int day)
+{
+    year -= month <= 2;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(std::int64_t days, int& year, int& month, int& day)
+{
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t monthPart = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * monthPart + 2) / 5 + 1);
+    month = static_cast<int>(monthPart < 10 ? monthPart + 3 : monthPart - 9);
+    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
+}
+
 constexpr double kInitializingMs = 600;
 constexpr double kAcceptingMs = 500;
 constexpr double kStackingMs = 800;
@@ -138,7 +162,14 @@ CSimDevice::CSimDevice(const SimOptions& options, Clock::time_point now)
     for (auto& cassette : m_ledger.cassettes)
         cassette.full = cassette.capacity > 0 && cassette.count >= cassette.capacity;
     m_ledger.initial = m_ledger.CassetteTotal();
-    m_clockOffset = static_cast<std::time_t>(options.clockOffsetHours * 3600.0);
+    // The unit's clock keeps local time like a real one: its offset from
+    // UTC is taken once here, so the line thread never touches the time
+    // zone (and a daylight-saving change later leaves it an hour off, as
+    // it would a unit on the wall).
+    std::time_t start = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&start, &local);
+    m_clockOffset = static_cast<std::int64_t>(local.tm_gmtoff) + static_cast<std::int64_t>(options.clockOffsetHours * 3600.0);
 }
 
 bool CSimDevice::PlaysAddress(std::uint8_t address) const
@@ -949,30 +980,42 @@ std::vector<std::uint8_t> CSimDevice::StatisticsData() const
 
 std::vector<std::uint8_t> CSimDevice::ClockData() const
 {
-    std::time_t now = std::time(nullptr) + m_clockOffset;
-    std::tm local {};
-    localtime_r(&now, &local);
-    return { ToBcd(local.tm_sec), ToBcd(local.tm_min), ToBcd(local.tm_hour), static_cast<std::uint8_t>(local.tm_wday + 1),
-        ToBcd(local.tm_mday), ToBcd(local.tm_mon + 1), ToBcd(local.tm_year % 100) };
+    std::int64_t local = static_cast<std::int64_t>(std::time(nullptr)) + m_clockOffset;
+    std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
+    std::int64_t second = local - days * 86400;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    CivilFromDays(days, year, month, day);
+    int weekday = static_cast<int>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday; 0 = Sunday
+    return { ToBcd(static_cast<int>(second % 60)), ToBcd(static_cast<int>(second / 60 % 60)), ToBcd(static_cast<int>(second / 3600)),
+        static_cast<std::uint8_t>(weekday + 1), ToBcd(day), ToBcd(month), ToBcd(year % 100) };
 }
 
 std::vector<std::uint8_t> CSimDevice::SetClock(const SimBytes& frame)
 {
     if (frame.size() != 13)
         return Invalid();
-    std::tm local {};
+    int second = 0;
+    int minute = 0;
+    int hour = 0;
+    int day = 0;
+    int month = 0;
     int year = 0;
-    if (!FromBcd(frame[4], 0, 59, local.tm_sec) || !FromBcd(frame[5], 0, 59, local.tm_min) || !FromBcd(frame[6], 0, 23, local.tm_hour)
-        || frame[7] < 1 || frame[7] > 7 || !FromBcd(frame[8], 1, 31, local.tm_mday) || !FromBcd(frame[9], 1, 12, local.tm_mon)
+    if (!FromBcd(frame[4], 0, 59, second) || !FromBcd(frame[5], 0, 59, minute) || !FromBcd(frame[6], 0, 23, hour)
+        || frame[7] < 1 || frame[7] > 7 || !FromBcd(frame[8], 1, 31, day) || !FromBcd(frame[9], 1, 12, month)
         || !FromBcd(frame[10], 0, 99, year))
         return Invalid();
-    local.tm_mon -= 1;
-    local.tm_year = year + 100;
-    local.tm_isdst = -1;
-    std::time_t set = std::mktime(&local);
-    if (set == static_cast<std::time_t>(-1))
-        return Invalid();
-    m_clockOffset = set - std::time(nullptr);
+    year += 2000;
+    int checkYear = 0;
+    int checkMonth = 0;
+    int checkDay = 0;
+    std::int64_t days = DaysFromCivil(year, month, day);
+    CivilFromDays(days, checkYear, checkMonth, checkDay);
+    if (checkMonth != month || checkDay != day)
+        return Invalid(); // 31 April and the like
+    std::int64_t local = days * 86400 + hour * 3600 + minute * 60 + second;
+    m_clockOffset = local - static_cast<std::int64_t>(std::time(nullptr));
     return Ack();
 }
 

@@ -183,7 +183,7 @@ private:
     std::vector<std::uint8_t> m_recovery; // state byte, then its data
     SimLedger m_ledger;
     SimStatistics m_statistics;
-    std::time_t m_clockOffset { 0 };
+    std::int64_t m_clockOffset { 0 }; // unit local time minus the host's UTC seconds
 
     double m_autoSeconds { 0 };
     Clock::time_point m_nextAuto {};
