@@ -77,7 +77,7 @@ void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::s
 
 void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::string>& record, std::time_t when)
 {
-    if (m_logLock.try_acquire_for(kLogLockWait)) {
+    if (m_logLock.try_lock_for(kLogLockWait)) {
         DrainPending();
         WriteOne(name, record, when);
         ReleaseLogLock();
@@ -90,7 +90,7 @@ void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::s
         m_pending.push_back(PendingExchange { std::string(name), record, when });
     }
     // The holder may have released the lock before it could see the copy.
-    if (m_logLock.try_acquire()) {
+    if (m_logLock.try_lock()) {
         DrainPending();
         ReleaseLogLock();
     }
@@ -114,7 +114,7 @@ void CExchangeLog::DrainPending()
 void CExchangeLog::ReleaseLogLock()
 {
     for (;;) {
-        m_logLock.release();
+        m_logLock.unlock();
         {
             std::lock_guard guard(m_pendingMutex);
             if (m_pending.empty())
@@ -122,7 +122,7 @@ void CExchangeLog::ReleaseLogLock()
         }
         // An exchange was deferred after the last look; write it unless
         // another writer has taken the lock (and will write it itself).
-        if (!m_logLock.try_acquire())
+        if (!m_logLock.try_lock())
             return;
         DrainPending();
     }
@@ -204,17 +204,17 @@ void CExchangeLog::WriteDecoded(std::string_view name, const std::vector<std::st
     m_output.Clear();
     if (entry->request) {
         entry->request(DecodeInput { record[0], lines, context }, m_output);
-        for (const std::string& line : m_output.lines)
+        for (const std::string& line : m_output.Lines())
             m_sink.AddLine(Printable(line, m_printable));
-        m_output.lines.clear();
+        m_output.ClearLines();
     }
     std::string last = entry->reply(DecodeInput { record[1], lines, context }, m_output);
-    for (const std::string& line : m_output.lines)
+    for (const std::string& line : m_output.Lines())
         m_sink.AddLine(Printable(line, m_printable));
     m_sink.AddLine(Printable(last, m_printable));
     m_sink.SelectLastLine();
-    if (m_output.hasStatusText)
-        m_sink.SetStatusText(Printable(m_output.statusText, m_printable));
+    if (m_output.HasStatusText())
+        m_sink.SetStatusText(Printable(m_output.StatusText(), m_printable));
 }
 
 } // namespace orvex

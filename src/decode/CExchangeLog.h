@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
-#include <semaphore>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,9 +83,13 @@ private:
     std::atomic<std::int32_t> m_decodeFlag { 1 };
     std::atomic<std::uint8_t> m_sequenceFlag { 0 };
 
-    // Serialises the writing of exchanges; waited for at most 1000 ms, after
-    // which the exchange is deferred rather than dropped.
-    std::counting_semaphore<1> m_logLock { 1 };
+    // The log lock: a lock of one holder that serialises the writing of
+    // exchanges, waited for at most 1000 ms, after which the exchange is
+    // deferred rather than dropped. A timed mutex rather than a semaphore of
+    // one: the library's semaphore enters the kernel on every release, which
+    // costs more than the whole decoding of a POLL. The thread that takes it
+    // always releases it.
+    std::timed_mutex m_logLock;
 
     // Guards m_pending: exchanges that could not get the log lock in time,
     // written by the next holder of the lock before its own.

@@ -34,24 +34,43 @@ struct DecodeInput {
 };
 
 // Lines a decoder adds before the one it returns, and the status box text
-// it asks for. Decoders never touch a sink, so they stay pure.
-struct DecodeOutput {
-    std::vector<std::string> lines;
-    std::string statusText;
-    bool hasStatusText { false };
-
-    void Add(std::string line) { lines.push_back(std::move(line)); }
-    void SetStatus(std::string text)
+// it asks for. Decoders never touch a sink, so they stay pure. Cleared
+// between exchanges without giving back the lines' storage, so a log that
+// keeps one output allocates nothing for lines it has had before.
+class DecodeOutput {
+public:
+    void Add(std::string_view line)
     {
-        statusText = std::move(text);
-        hasStatusText = true;
+        if (m_count < m_lines.size())
+            m_lines[m_count].assign(line);
+        else
+            m_lines.emplace_back(line);
+        ++m_count;
     }
+    std::span<const std::string> Lines() const { return { m_lines.data(), m_count }; }
+    std::size_t Count() const { return m_count; }
+
+    void SetStatus(std::string_view text)
+    {
+        m_statusText.assign(text);
+        m_hasStatusText = true;
+    }
+    bool HasStatusText() const { return m_hasStatusText; }
+    const std::string& StatusText() const { return m_statusText; }
+
+    void ClearLines() { m_count = 0; }
     void Clear()
     {
-        lines.clear();
-        statusText.clear();
-        hasStatusText = false;
+        m_count = 0;
+        m_statusText.clear();
+        m_hasStatusText = false;
     }
+
+private:
+    std::vector<std::string> m_lines;
+    std::size_t m_count { 0 };
+    std::string m_statusText;
+    bool m_hasStatusText { false };
 };
 
 // A request decoder adds its lines; a reply decoder adds all but its last

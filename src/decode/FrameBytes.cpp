@@ -1,6 +1,7 @@
 #include "decode/FrameBytes.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <new>
 
@@ -11,13 +12,22 @@ namespace {
 constexpr std::size_t kPrefixLength = 3; // "-> " or "<- "
 constexpr std::size_t kGroupLength = 3;  // "%02X "
 
+// Upper-case hexadecimal digits only, as the record writes them; -1 for
+// every other character.
+constexpr auto kHexDigits = [] {
+    std::array<std::int8_t, 256> digits {};
+    for (auto& digit : digits)
+        digit = -1;
+    for (int value = 0; value < 10; ++value)
+        digits[static_cast<std::size_t>('0' + value)] = static_cast<std::int8_t>(value);
+    for (int value = 0; value < 6; ++value)
+        digits[static_cast<std::size_t>('A' + value)] = static_cast<std::int8_t>(10 + value);
+    return digits;
+}();
+
 int HexDigit(char character)
 {
-    if (character >= '0' && character <= '9')
-        return character - '0';
-    if (character >= 'A' && character <= 'F')
-        return character - 'A' + 10;
-    return -1;
+    return kHexDigits[static_cast<unsigned char>(character)];
 }
 
 bool StartsWith(std::string_view line, std::string_view mark)

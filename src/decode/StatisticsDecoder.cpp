@@ -1,8 +1,10 @@
 #include "decode/Decoders.h"
 #include "decode/FrameBytes.h"
 
+#include <algorithm>
 #include <array>
-#include <cstdio>
+#include <charconv>
+#include <cstring>
 
 namespace orvex {
 
@@ -21,20 +23,20 @@ constexpr int kByteCounters = 13;
 
 constexpr std::string_view kDashes = "------------------------------------------";
 
-constexpr const char* kByteCounterTexts[kByteCounters] = {
-    "<-  Number of magnetic failures: %d",
-    "<-  Number of optical failures: %d",
-    "<-  Number of transport mechanism failures: %d",
-    "<-  Number of stacking mechanism failures: %d",
-    "<-  Number of aligning mechanism failures: %d",
-    "<-  Number of jams in drop cassette: %d",
-    "<-  Number of jams at entrance sensor: %d",
-    "<-  Number of jams at input and aligning sensors: %d",
-    "<-  Number of jams at alignment sensor: %d",
-    "<-  Number of jams at alignment and optical sensors: %d",
-    "<-  Number of jams at optical sensors: %d",
-    "<-  Number of jams at optical and exit sensors: %d",
-    "<-  Number of jams at exit sensor: %d",
+constexpr std::string_view kByteCounterLabels[kByteCounters] = {
+    "<-  Number of magnetic failures: ",
+    "<-  Number of optical failures: ",
+    "<-  Number of transport mechanism failures: ",
+    "<-  Number of stacking mechanism failures: ",
+    "<-  Number of aligning mechanism failures: ",
+    "<-  Number of jams in drop cassette: ",
+    "<-  Number of jams at entrance sensor: ",
+    "<-  Number of jams at input and aligning sensors: ",
+    "<-  Number of jams at alignment sensor: ",
+    "<-  Number of jams at alignment and optical sensors: ",
+    "<-  Number of jams at optical sensors: ",
+    "<-  Number of jams at optical and exit sensors: ",
+    "<-  Number of jams at exit sensor: ",
 };
 
 // The sixteen counter blocks summed field by field, each kept in the width
@@ -77,26 +79,33 @@ Totals SumBlocks(const CFrameBytes& bytes)
     return totals;
 }
 
-class CLineWriter {
+// Builds one line from pieces in a fixed buffer; about 130 lines per reply
+// make printf's format parsing the larger part of the cost otherwise.
+class CLineBuilder {
 public:
-    explicit CLineWriter(DecodeOutput& output)
-        : m_output(output)
+    CLineBuilder& Text(std::string_view text)
     {
+        std::size_t length = std::min(text.size(), sizeof m_text - m_length);
+        std::memcpy(m_text + m_length, text.data(), length);
+        m_length += length;
+        return *this;
     }
-
-    template <typename... Values>
-    void Add(const char* format, Values... values)
+    CLineBuilder& Number(std::int64_t value)
     {
-        char text[256];
-        int length = std::snprintf(text, sizeof text, format, values...);
-        if (length < 0)
-            length = 0;
-        m_output.Add(std::string(text, std::min(static_cast<std::size_t>(length), sizeof text - 1)));
+        auto result = std::to_chars(m_text + m_length, m_text + sizeof m_text, value);
+        if (result.ec == std::errc())
+            m_length = static_cast<std::size_t>(result.ptr - m_text);
+        return *this;
     }
-    void Add(std::string_view line) { m_output.Add(std::string(line)); }
+    void AddTo(DecodeOutput& output)
+    {
+        output.Add(std::string_view(m_text, m_length));
+        m_length = 0;
+    }
 
 private:
-    DecodeOutput& m_output;
+    char m_text[256];
+    std::size_t m_length { 0 };
 };
 
 } // namespace
@@ -107,51 +116,47 @@ std::string DecodeStatistics(const DecodeInput& input, DecodeOutput& output)
     std::string result;
     if (!CommonStart(input, kStatisticsStart, bytes, result))
         return result;
-    CLineWriter lines(output);
+    CLineBuilder line;
     if (bytes.Raw(1) != 1) {
-        lines.Add("<-  Statistics for this device is not supported");
+        output.Add("<-  Statistics for this device is not supported");
         return {};
     }
 
-    output.lines.reserve(output.lines.size() + 140);
-    std::string country(bytes.Text(5, 3));
-    lines.Add("<-  Country Code :%s", country.c_str());
-    lines.Add("<-  Number of denominations : %d", bytes.Byte(8));
-    lines.Add("<-  Data format version : %d", bytes.Byte(9));
+    line.Text("<-  Country Code :").Text(bytes.Text(5, 3)).AddTo(output);
+    line.Text("<-  Number of denominations : ").Number(bytes.Byte(8)).AddTo(output);
+    line.Text("<-  Data format version : ").Number(bytes.Byte(9)).AddTo(output);
     std::string date;
     if (!FormatCalendarTime(bytes.Little16(10), bytes.Byte(12), bytes.Byte(13), bytes.Byte(14), bytes.Byte(15),
             bytes.Byte(16), date))
         date = "Invalid data";
-    lines.Add("<-  Statistics reset date : %s", date.c_str());
-    std::string serial(bytes.Text(18, 12));
-    lines.Add("<-  Serial number :%s", serial.c_str());
-    lines.Add("----------------1/10000-----------------");
+    line.Text("<-  Statistics reset date : ").Text(date).AddTo(output);
+    line.Text("<-  Serial number :").Text(bytes.Text(18, 12)).AddTo(output);
+    output.Add("----------------1/10000-----------------");
 
     Totals totals = SumBlocks(bytes);
-    lines.Add("<-  Number of inserted bills: %d", totals.inserted);
-    lines.Add("<-  Number of unrecognized bills: %d", totals.unrecognized);
-    lines.Add("<-  Number of bills returned by length: %d", totals.length);
-    lines.Add(kDashes);
+    line.Text("<-  Number of inserted bills: ").Number(totals.inserted).AddTo(output);
+    line.Text("<-  Number of unrecognized bills: ").Number(totals.unrecognized).AddTo(output);
+    line.Text("<-  Number of bills returned by length: ").Number(totals.length).AddTo(output);
+    output.Add(kDashes);
     for (int denomination = 0; denomination < kDenominations; ++denomination) {
         auto index = static_cast<std::size_t>(denomination);
-        lines.Add("<-  Denomination %d:", denomination + 1);
-        lines.Add("<-  Number of accepted bills: %d", totals.accepted[index]);
-        lines.Add("<-  Number of bills returned by optic params: %d", totals.optic[index]);
-        lines.Add("<-  Number of bills returned by magnetic params: %d", totals.magnetic[index]);
-        lines.Add("<-  Number of bills returned by capacity: %d", totals.capacity[index]);
-        lines.Add(kDashes);
+        line.Text("<-  Denomination ").Number(denomination + 1).Text(":").AddTo(output);
+        line.Text("<-  Number of accepted bills: ").Number(totals.accepted[index]).AddTo(output);
+        line.Text("<-  Number of bills returned by optic params: ").Number(totals.optic[index]).AddTo(output);
+        line.Text("<-  Number of bills returned by magnetic params: ").Number(totals.magnetic[index]).AddTo(output);
+        line.Text("<-  Number of bills returned by capacity: ").Number(totals.capacity[index]).AddTo(output);
+        output.Add(kDashes);
     }
-    for (int counter = 0; counter < kByteCounters; ++counter)
-        lines.Add(kByteCounterTexts[counter], totals.failures[static_cast<std::size_t>(counter)]);
-    lines.Add("----------------Table of denominations-----------------");
+    for (int counter = 0; counter < kByteCounters; ++counter) {
+        auto index = static_cast<std::size_t>(counter);
+        line.Text(kByteCounterLabels[index]).Number(totals.failures[index]).AddTo(output);
+    }
+    output.Add("----------------Table of denominations-----------------");
 
     // The names end at a zero byte or at the check code; a "." ends the
     // list of names that the device shows first.
-    std::string names = "<-  Currency names: ";
-    std::string_view text = bytes.TextToZero(kCurrencyNames);
-    std::size_t stop = text.find('.');
-    names.append(text.substr(0, stop));
-    output.Add(std::move(names));
+    std::string_view names = bytes.TextToZero(kCurrencyNames);
+    line.Text("<-  Currency names: ").Text(names.substr(0, names.find('.'))).AddTo(output);
 
     for (int denomination = 0; denomination < kDenominations; ++denomination) {
         int offset = kFirstDenomination + 5 * denomination;
@@ -160,10 +165,10 @@ std::string DecodeStatistics(const DecodeInput& input, DecodeOutput& output)
         for (int power = 0; power < bytes.Byte(offset + 4) && value != 0; ++power)
             value *= 10;
         int issue = first >> 6;
-        const char* issueText = issue == 0 ? "Old" : issue == 1 ? "New" : "";
-        std::string code(bytes.Text(offset + 1, 3));
-        lines.Add("<-  Denomination %d: %s %d %s", denomination + 1, issueText, static_cast<std::int32_t>(value),
-            code.c_str());
+        std::string_view issueText = issue == 0 ? "Old" : issue == 1 ? "New" : "";
+        // Printed as the signed 32-bit number the device's arithmetic gives.
+        line.Text("<-  Denomination ").Number(denomination + 1).Text(": ").Text(issueText).Text(" ");
+        line.Number(static_cast<std::int32_t>(value)).Text(" ").Text(bytes.Text(offset + 1, 3)).AddTo(output);
     }
     return {};
 }

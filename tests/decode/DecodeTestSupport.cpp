@@ -46,7 +46,7 @@ std::vector<std::string> DecodeReply(ReplyDecoder decoder, const std::vector<std
     DecodeOutput output;
     std::string_view line = record.size() > 1 ? std::string_view(record[1]) : std::string_view();
     std::string last = decoder(DecodeInput { line, record, context }, output);
-    std::vector<std::string> lines = output.lines;
+    std::vector<std::string> lines(output.Lines().begin(), output.Lines().end());
     lines.push_back(last);
     return lines;
 }
@@ -56,7 +56,7 @@ std::vector<std::string> DecodeRequest(RequestDecoder decoder, const std::vector
     DecodeOutput output;
     std::string_view line = record.empty() ? std::string_view() : std::string_view(record[0]);
     decoder(DecodeInput { line, record, context }, output);
-    return output.lines;
+    return std::vector<std::string>(output.Lines().begin(), output.Lines().end());
 }
 
 DecodeContext RussianContext(int deviceChoice)

@@ -93,8 +93,8 @@ TEST(PollBills, EscrowWithTableSetsTheStatusBox)
     DecodeOutput output;
     std::string line = Poll({ 0x80, 0x02 }, RussianContext(), &output);
     EXPECT_EQ(line, "<- **************    10 RUS in Escrow position     **************");
-    EXPECT_TRUE(output.hasStatusText);
-    EXPECT_EQ(output.statusText, line);
+    EXPECT_TRUE(output.HasStatusText());
+    EXPECT_EQ(output.StatusText(), line);
 }
 
 TEST(PollBills, WithoutTableTheTypeNumberIsShown)
@@ -132,7 +132,7 @@ TEST(PollBills, StackedOnOtherDevicesNamesNoDestination)
     DecodeOutput output;
     std::string line = Poll({ 0x81, 0x02, 0x01 }, RussianContext(3), &output);
     EXPECT_EQ(line, "<- **************    10 RUS packed    **************");
-    EXPECT_EQ(output.statusText, line);
+    EXPECT_EQ(output.StatusText(), line);
     EXPECT_EQ(Poll({ 0x81, 0x02, 0x07 }, RussianContext(0)), "<- **************    10 RUS packed    **************");
 }
 
