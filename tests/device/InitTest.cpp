@@ -73,6 +73,14 @@ protected:
         bus.On(kCy, 0x69, [](const Bytes&) { return Bytes { 0x60, 0, 0, 0 }; });
     }
 
+    void TearDown() override
+    {
+        // Taking the lock orders the peer's last reads before the replies go.
+        std::lock_guard lock(m_scriptMutex);
+        m_clock.clear();
+        m_recovery.clear();
+    }
+
     int InitCyclor(int reset = 0)
     {
         return device.InitRecycler(0x00ABCD, 18, 0x60000001, kCy, reset);

@@ -17,7 +17,7 @@ protected:
     // The session commands share one code; the byte after it tells them apart.
     void OnSession(std::uint8_t sub, FakeBus::Handler handler)
     {
-        bus.On(kCr, kSession, [this, sub, handler](const Bytes& frame) {
+        bus.On(kCr, kSession, [sub, handler](const Bytes& frame) {
             if (frame[4] == sub)
                 return handler(frame);
             return Bytes { 0x00 };
