@@ -140,6 +140,14 @@ void CKRMSInterface::SleepUntil(Clock::time_point until) const
     }
 }
 
+int CKRMSInterface::CommandFailure() const
+{
+    // A command the engine refused before sending leaves no code; it is
+    // still no success.
+    int code = m_protocol.GetLastResultCode();
+    return code != 0 ? code : kInvalidCommand;
+}
+
 int CKRMSInterface::WaitFailure() const
 {
     int code = m_waitFailure.load();
@@ -254,12 +262,12 @@ void CKRMSInterface::SetIntercommandInterval(int milliseconds)
 int CKRMSInterface::ReaderSession(int start)
 {
     bool done = (start & 0xFF) != 0 ? m_protocol.StartSession() : m_protocol.EndSession();
-    return done ? 0 : m_protocol.GetLastResultCode();
+    return done ? 0 : CommandFailure();
 }
 
 int CKRMSInterface::EnableReader(int mode)
 {
-    return m_protocol.EnableCR(static_cast<std::uint8_t>(mode)) ? 0 : m_protocol.GetLastResultCode();
+    return m_protocol.EnableCR(static_cast<std::uint8_t>(mode)) ? 0 : CommandFailure();
 }
 
 int CKRMSInterface::Download(const std::uint8_t*, int)
@@ -272,7 +280,7 @@ int CKRMSInterface::Poll(int& state, int& subState, int address)
     if (!m_protocol.Poll(address)) {
         state = 0;
         subState = 0;
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     }
     CKRMSProtocol::PollReply reply = m_protocol.GetLastPoll();
     SetLastPoll({ reply.state, reply.subState, reply.third });
@@ -287,7 +295,7 @@ int CKRMSInterface::PollReader(int& state, int& subState)
         state = 0;
         subState = 0;
         SetLastReaderPoll({});
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     }
     CKRMSProtocol::PollReply reply = m_protocol.GetLastReaderPoll();
     SetLastReaderPoll({ reply.state, reply.subState, 0 });
@@ -302,7 +310,7 @@ int CKRMSInterface::GetStatus(std::uint32_t& enabled, std::uint32_t& security, s
         enabled = 0;
         security = 0;
         routed = 0;
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     }
     std::array<std::uint32_t, 3> words = m_protocol.GetStatusWords();
     enabled = words[0];
@@ -315,7 +323,7 @@ int CKRMSInterface::GetStatus(std::uint32_t& enabled, std::uint32_t& security, s
 int CKRMSInterface::EnableBills(std::uint32_t& enabled, std::uint32_t escrowMask, int address)
 {
     if (!m_protocol.BillType(enabled, escrowMask, address))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     std::uint32_t security = 0;
     std::uint32_t routed = 0;
     GetStatus(enabled, security, routed, address);
@@ -327,7 +335,7 @@ int CKRMSInterface::BusReset(int address)
     Log("== BUS RESET ==");
     m_protocol.LineResetPulse();
     SleepFor(2500);
-    return m_protocol.Reset(address) ? 0 : m_protocol.GetLastResultCode();
+    return m_protocol.Reset(address) ? 0 : CommandFailure();
 }
 
 // ---- Bill handling -------------------------------------------------------
@@ -339,7 +347,7 @@ int CKRMSInterface::StackBill(int address)
     std::uint8_t state = LastState();
     if (state == kEscrow) {
         if (!m_protocol.Pack(address))
-            return m_protocol.GetLastResultCode();
+            return CommandFailure();
         if (!WaitState(0x2001A, 2, address))
             return kStateNotReached;
         if (LastState() != kStacking)
@@ -361,7 +369,7 @@ int CKRMSInterface::ReturnBill(int address)
         return kStateNotAccepted;
     EscrowNotify(state & 0x0F);
     if (!m_protocol.Return(address))
-        return m_protocol.GetLastResultCode() + kCommandErrorBase;
+        return CommandFailure() + kCommandErrorBase;
     if (!WaitState(0x20022, 2, address))
         return kStateNotReached;
     if (LastState() != kReturning)
@@ -379,7 +387,7 @@ int CKRMSInterface::InitValidator(int address)
         return WaitFailure();
     std::uint8_t state = LastState();
     if (state >= kPowerUpFirst && state <= kPowerUpLast && !m_protocol.Reset(address))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
 
     // A wait that runs out sends nothing more: the device is not ready.
     if (!WaitState(0x20041, 600, address))
@@ -389,7 +397,7 @@ int CKRMSInterface::InitValidator(int address)
         return kStateNotReached;
     if (state == kIdling) {
         if (!m_protocol.BillType(0, 0, address))
-            return m_protocol.GetLastResultCode();
+            return CommandFailure();
         if (!WaitState(0x20042, 600, address))
             return WaitFailure();
         state = LastState();
@@ -400,7 +408,7 @@ int CKRMSInterface::InitValidator(int address)
     }
 
     if (!m_protocol.Identification(address))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     std::string part = m_protocol.GetPartNumber();
     SetDeviceText(part.size() > 3 ? part.substr(3) : std::string());
     return 0;
@@ -415,7 +423,7 @@ int CKRMSInterface::InitRecycler(std::uint32_t security, std::uint8_t barcodeLen
         InitValidator(address);
     } else {
         if (LastState() != kInitialize && !m_protocol.Reset(address))
-            return m_protocol.GetLastResultCode();
+            return CommandFailure();
         if (!WaitState(0x2004A, 100, address))
             return WaitFailure();
         std::uint8_t state = LastState();
@@ -426,7 +434,7 @@ int CKRMSInterface::InitRecycler(std::uint32_t security, std::uint8_t barcodeLen
         if (int result = WaitReady(600, address))
             return result;
         if (!m_protocol.Identification(address))
-            return m_protocol.GetLastResultCode();
+            return CommandFailure();
     }
 
     if (int result = WaitReady(600, address))
@@ -452,7 +460,7 @@ int CKRMSInterface::InitRecycler(std::uint32_t security, std::uint8_t barcodeLen
     if (int result = WaitReady(10, address))
         return result;
     if (!m_protocol.SetBarParameters(1, barcodeLength, address) && m_protocol.GetLastResultCode() != kInvalidCommand)
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
 
     if (int result = WaitReady(10, address))
         return result;
@@ -490,7 +498,7 @@ int CKRMSInterface::CheckClock()
     // Here the clocks differ by an hour or more, or the unit answered that
     // it has no valid time at all; either way it gets ours.
     if (!m_protocol.SetCyTime(std::time(nullptr)))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     return 0;
 }
 
@@ -551,7 +559,7 @@ int CKRMSInterface::GetCassettes(CassetteRecord records[kCassettes], int address
             target[i].billType = 255;
             target[i].escrowMark = 0;
         }
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     }
     std::array<CassetteRecord, kCassettes> table = m_protocol.GetCassetteTable();
     for (int i = 0; i < kCassettes; ++i) {
@@ -586,7 +594,7 @@ int CKRMSInterface::SetCassetteType(int cassetteIndex, int typeFlags)
     Poll(state, subState, kCyclorAddress);
     Poll(state, subState, kCyclorAddress);
     if (!m_protocol.SetCassetteType(cassetteIndex, mode, type))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     if (!WaitState(0x620002, 2, kCyclorAddress))
         return kStateNotReached;
     if (LastState() == kSettingCassetteType) {
@@ -643,7 +651,7 @@ int CKRMSInterface::Unload(const std::uint8_t counts[kCassettes])
     if (cassette < 0)
         return 0;
     if (!m_protocol.Unload(cassette, counts[cassette]))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
 
     if (!WaitState(0x20402, 5, kCyclorAddress))
         return kStateNotReached;
@@ -673,7 +681,7 @@ int CKRMSInterface::Dispense(const std::uint8_t request[25])
     if (int result = DisableForCassettes())
         return result;
     if (!m_protocol.Dispense(request))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
 
     if (!WaitState(0x22202, 10, kCyclorAddress))
         return kStateNotReached;
@@ -710,7 +718,9 @@ int CKRMSInterface::SetupReader(std::uint8_t scale, const std::string& currency)
     SleepFor(300);
 
     if (GetLastReaderPoll().state != kReaderInactive && !m_protocol.Reset(kCardReaderAddress))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
+    // A reader in a state that ends no wait (set up already, busy) has
+    // nothing more to be told.
     if (!WaitReaderState(-1, 10))
         return m_protocol.GetLastResultCode();
 
@@ -720,26 +730,23 @@ int CKRMSInterface::SetupReader(std::uint8_t scale, const std::string& currency)
         SleepFor(200);
         int result = PollReader(state, subState);
         if (ReaderExchangeFailed(result))
-            return m_protocol.GetLastResultCode();
+            return CommandFailure();
     }
 
     std::uint8_t readerState = GetLastReaderPoll().state;
     if (readerState == kReaderSetUp)
         return 0;
     if (readerState == kReaderInactive) {
-        // The command carries exactly three characters of the code.
-        std::string code = currency.substr(0, 3);
-        code.resize(3, '\0');
         std::uint8_t first = 0;
         std::uint8_t second = 0;
-        if (!m_protocol.CardReaderSetup(scale, code, first, second))
-            return m_protocol.GetLastResultCode();
+        if (!m_protocol.CardReaderSetup(scale, currency, first, second))
+            return CommandFailure();
         SleepFor(5);
         int result = PollReader(state, subState);
         if (ReaderExchangeFailed(result))
-            return m_protocol.GetLastResultCode();
+            return CommandFailure();
     }
-    return m_protocol.CRIdentification() ? 0 : m_protocol.GetLastResultCode();
+    return m_protocol.CRIdentification() ? 0 : CommandFailure();
 }
 
 int CKRMSInterface::CancelVend()
@@ -758,11 +765,11 @@ int CKRMSInterface::RequestVend(double price, double& approved, int item, Casset
     int subState = 0;
     int result = PollReader(state, subState);
     if (ReaderExchangeFailed(result))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     if (state != kReaderReadyForVend)
         return kInvalidCommand;
     if (!m_protocol.VendRequest(item, price, approved, vendTable, false))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     return 0;
 }
 
@@ -772,7 +779,7 @@ int CKRMSInterface::GetFunds(double& amount, int& entryIndex, const std::string&
     CassetteRecord* table = funds ? funds : scratch.data();
     std::uint8_t firstByte = 0;
     if (!m_protocol.GetFunds(table, firstByte))
-        return m_protocol.GetLastResultCode();
+        return CommandFailure();
     if (firstByte < 0xE0 || firstByte > 0xE7)
         return kFundsOutOfRange;
     std::string wanted = TrimmedCode(currency);

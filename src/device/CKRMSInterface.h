@@ -56,6 +56,9 @@ private:
     // Sleeps until the time point, or less when the stop byte is set.
     void SleepUntil(Clock::time_point until) const;
     void SleepFor(int milliseconds) const { SleepUntil(Clock::now() + std::chrono::milliseconds(milliseconds)); }
+    // The code of a failed command: its last result code, or -6 when the
+    // engine refused it without a code.
+    int CommandFailure() const;
     // The code of a wait that ran out: what the last command said, or -1000
     // when every POLL succeeded and the state simply never came.
     int WaitFailure() const;
