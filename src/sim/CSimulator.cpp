@@ -366,7 +366,10 @@ void CSimulator::ServeControl()
                 }
             }
         }
-        for (std::size_t index = 0; index < clients.size(); ++index) {
+        // Only the clients that were polled; one accepted just now waits
+        // for the next turn.
+        std::size_t polled = entries.size() - 2;
+        for (std::size_t index = 0; index < polled; ++index) {
             pollfd& entry = entries[index + 2];
             if (entry.revents == 0)
                 continue;
