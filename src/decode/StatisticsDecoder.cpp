@@ -86,7 +86,9 @@ public:
     CLineBuilder& Text(std::string_view text)
     {
         std::size_t length = std::min(text.size(), sizeof m_text - m_length);
-        std::memcpy(m_text + m_length, text.data(), length);
+        // An empty view (a short frame's missing names) may have no data at all.
+        if (length != 0)
+            std::memcpy(m_text + m_length, text.data(), length);
         m_length += length;
         return *this;
     }
