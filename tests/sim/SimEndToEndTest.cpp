@@ -55,6 +55,15 @@ protected:
 
     SimLedger Ledger() const { return simulator->Snapshot().ledger; }
 
+    // A bill goes in only while the unit idles; right after STACKED or
+    // RETURNED it needs a moment to get there.
+    std::string InsertWhenIdle(int type)
+    {
+        for (int turn = 0; turn < 600 && simulator->Snapshot().state != 0x14; ++turn)
+            std::this_thread::sleep_for(5ms);
+        return simulator->Control("insert " + std::to_string(type));
+    }
+
     // Polls through the device interface until the state (and sub-state,
     // when given) shows; bounded.
     bool PollUntil(int state, int subState = -1)
@@ -92,14 +101,14 @@ TEST_F(SimEndToEnd, EverySequenceSucceedsAndTheLedgerAgrees)
     EXPECT_EQ(simulator->Snapshot().stateName, "IDLING");
 
     // A 5 (type 2) stacked into cassette 3, where type 2 lives.
-    EXPECT_EQ(simulator->Control("insert 2").rfind("ok:", 0), 0u);
+    EXPECT_EQ(InsertWhenIdle(2).rfind("ok:", 0), 0u);
     EXPECT_EQ(device->StackBill(1), 0);
     SimLedger ledger = Ledger();
     EXPECT_EQ(ledger.cassettes[2].count, 11);
     EXPECT_EQ(ledger.inserted, 1);
 
     // A 2 (type 1) returned from escrow.
-    simulator->Control("insert 1");
+    EXPECT_EQ(InsertWhenIdle(1).rfind("ok:", 0), 0u);
     EXPECT_EQ(device->ReturnBill(1), 0);
     ledger = Ledger();
     EXPECT_EQ(ledger.returned, 1);
@@ -169,7 +178,7 @@ TEST_F(SimEndToEnd, PowerCutWhileStackingIsCreditedThroughRecovery)
     ASSERT_EQ(device->InitRecycler(0, 0, 0, 1, 1), 0);
     std::uint32_t enabled = 0x7F;
     ASSERT_EQ(device->EnableBills(enabled, 0, 1), 0);
-    simulator->Control("insert 0");
+    ASSERT_EQ(InsertWhenIdle(0).rfind("ok:", 0), 0u);
     ASSERT_TRUE(PollUntil(0x17));
     EXPECT_EQ(simulator->Control("power-cut").rfind("ok: power cut while STACKING", 0), 0u);
     int state = 0;
@@ -194,7 +203,7 @@ TEST_F(SimEndToEnd, ValidatorInitialisesAndStacks)
     EXPECT_EQ(simulator->Snapshot().stateName, "DISABLED");
     std::uint32_t enabled = 0x04;
     EXPECT_EQ(device->EnableBills(enabled, 0x04, 3), 0);
-    simulator->Control("insert 2");
+    ASSERT_EQ(InsertWhenIdle(2).rfind("ok:", 0), 0u);
     EXPECT_EQ(device->StackBill(3), 0);
     EXPECT_EQ(Ledger().dropBox, 1);
 }
