@@ -656,7 +656,17 @@ void CKRMSCYVMCDlg::RunHandler(Handler handler)
     if (IsBusy() || m_closeRequested)
         return;
     Pull();
-    RunTask([this, handler] { (m_panel.get()->*handler)(); });
+    CVMCInterface& device = m_application.Device();
+    const bool lendStop = !m_application.Engine().IsRunning();
+    if (lendStop) {
+        m_handlerStop.store(0);
+        device.SetStopFlag(&m_handlerStop);
+    }
+    RunTask([this, handler, lendStop, &device] {
+        (m_panel.get()->*handler)();
+        if (lendStop)
+            device.SetStopFlag(nullptr);
+    });
 }
 
 void CKRMSCYVMCDlg::OnTaskFinished()
@@ -828,6 +838,7 @@ void CKRMSCYVMCDlg::RequestClose()
     // Every wait of a running sequence and of the engine ends at its next
     // turn; the program ends once they have.
     m_application.Engine().RequestStop();
+    m_handlerStop.store(1);
     CProgramValues::Instance().closing.store(1);
     if (m_closeRequested)
         return;

@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -153,6 +155,10 @@ private:
     bool m_closeRequested { false };
     bool m_closeDone { false };
     std::function<void()> m_afterTask;
+    // The device's stop flag while a handler runs outside polling mode (the
+    // engine lends it its own while it runs), so that closing ends the
+    // waits of a sequence instead of sitting them out.
+    std::atomic<std::uint8_t> m_handlerStop { 0 };
     std::function<QString()> m_askFileName;
 
     // Last: destroyed first, after its task has ended.

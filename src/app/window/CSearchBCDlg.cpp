@@ -56,13 +56,19 @@ void CSearchBCDlg::OnSearchText(const std::string& text)
     QString shown = ToQString(text);
     // Queued, not waited for: the search goes on while the text shows, and
     // a later message box still comes after it.
-    QMetaObject::invokeMethod(this, [this, shown] { m_status->setText(shown); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, shown] {
+        m_status->setText(shown);
+        emit TextShown(shown);
+    }, Qt::QueuedConnection);
 }
 
 void CSearchBCDlg::OnMessage(const std::string& text)
 {
     QString shown = ToQString(text);
-    CallOnGuiThread(this, [this, &shown] { ShowMessageBox(isVisible() ? this : nullptr, shown); });
+    CallOnGuiThread(this, [this, &shown] {
+        emit MessageShown(shown);
+        ShowMessageBox(isVisible() ? this : nullptr, shown);
+    });
 }
 
 void CSearchBCDlg::OnSearchWindow(bool shown)

@@ -37,6 +37,12 @@ public:
     // once the search is over, without opening the main window.
     bool CloseRequested() const { return m_closeRequested.load(); }
 
+signals:
+    // Each status text as it is shown, in order.
+    void TextShown(const QString& text);
+    // Each message box text, when the box opens.
+    void MessageShown(const QString& text);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
