@@ -25,8 +25,10 @@ void EnsureApplication()
         return;
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Lives to the end of the program: widgets of every test belong to it.
-    static QApplication application(argc, argv);
+    // Never destroyed: its destructor would run among the static
+    // destructors of Qt's own globals, some of which are gone by then.
+    static QApplication* application = new QApplication(argc, argv);
+    (void)application;
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
