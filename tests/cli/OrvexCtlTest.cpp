@@ -162,6 +162,34 @@ TEST_F(CtlOnSimulator, SearchWithSetWritesDefaultCassetteTypes)
     EXPECT_EQ(ledger.cassettes[2].type, 3);
 }
 
+TEST_F(CtlOnSimulator, SearchFindsAndInitialisesTheUnit)
+{
+    const RunResult result = RunCtl({ "--port", m_path, "search" });
+    EXPECT_EQ(result.status, 0);
+    const std::vector<std::string> expected { "Searching for Devices...", "Cyclor Unit found on COM1",
+        "Initializing Bill Changer...", "Starting server program ..." };
+    std::vector<std::string> texts;
+    for (const auto& line : result.out) {
+        if (std::find(expected.begin(), expected.end(), line) != expected.end())
+            texts.push_back(line);
+    }
+    EXPECT_EQ(texts, expected);
+    EXPECT_TRUE(std::any_of(result.out.begin(), result.out.end(),
+        [](const std::string& line) { return line.rfind("->IDENTIFICATION (", 0) == 0; }));
+}
+
+TEST_F(CtlOnSimulator, PollingForSomeSecondsStacksAndExitsZero)
+{
+    ASSERT_EQ(m_simulator.Control("auto 1").rfind("ok", 0), 0u);
+    const RunResult result = RunCtl(On({ "--poll-interval", "20", "polling", "--seconds", "4", "--escrow", "FFFFFF" }));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(std::any_of(result.out.begin(), result.out.end(),
+        [](const std::string& line) { return line.rfind("->PACK (", 0) == 0; }))
+        << testing::PrintToString(result.out) << m_simulator.Control("state");
+    EXPECT_TRUE(AllLogLines(result.out));
+    EXPECT_FALSE(m_simulator.Snapshot().ledger.returned > 0);
+}
+
 TEST(CtlErrors, UsageErrorExitsTwoWithOneMessage)
 {
     const RunResult result = RunCtl({ "--baud", "4800", "poll" });
