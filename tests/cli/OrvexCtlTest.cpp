@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -279,4 +280,41 @@ TEST_F(CtlOnSimulator, PollingStopsOnSigintAndExitsZero)
     close(pipeFds[0]);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(CtlOnSimulator, UnprivilegedUserIsToldAboutTheDialoutGroup)
+{
+    const std::string program = ProgramPath();
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to run orvexctl as an ordinary user";
+    if (access(program.c_str(), X_OK) != 0)
+        GTEST_SKIP() << program << " is not built";
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(pipeFds[1], STDERR_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        // nobody, in no group: the simulator's pty belongs to root alone.
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(126);
+        execl(program.c_str(), program.c_str(), "--port", m_path.c_str(), "poll", nullptr);
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string error;
+    char buffer[1024];
+    for (ssize_t count; (count = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        error.append(buffer, static_cast<std::size_t>(count));
+    close(pipeFds[0]);
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 126 || WEXITSTATUS(status) == 127)
+        GTEST_SKIP() << "could not run as nobody";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(error.find(m_path + ": Permission denied"), std::string::npos) << error;
+    EXPECT_NE(error.find("dialout"), std::string::npos) << error;
 }
