@@ -41,8 +41,9 @@ struct SimOptions {
     // Scales every transition time; 1.0 is a human pace.
     double pace { 1.0 };
     double clockOffsetHours { 0.0 };
-    // A bill left in escrow this long (already scaled by nothing) is
-    // returned; 0 keeps it there until PACK, RETURN or a reset.
+    // A bill left in escrow this long is returned; 0 keeps it until PACK,
+    // RETURN or a reset. Real seconds: the pace does not shorten the time
+    // a host has to decide.
     double escrowTimeoutSeconds { 10.0 };
     // Bills presented by the dispenser are taken by themselves after this
     // many seconds times the pace; 0 waits for "take".
