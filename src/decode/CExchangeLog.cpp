@@ -77,7 +77,7 @@ void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::s
 
 void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::string>& record, std::time_t when)
 {
-    if (m_logLock.try_lock_for(kLogLockWait)) {
+    if (m_logLock.TryAcquireFor(kLogLockWait)) {
         DrainPending();
         WriteOne(name, record, when);
         ReleaseLogLock();
@@ -90,7 +90,7 @@ void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::s
         m_pending.push_back(PendingExchange { std::string(name), record, when });
     }
     // The holder may have released the lock before it could see the copy.
-    if (m_logLock.try_lock()) {
+    if (m_logLock.TryAcquire()) {
         DrainPending();
         ReleaseLogLock();
     }
@@ -114,7 +114,7 @@ void CExchangeLog::DrainPending()
 void CExchangeLog::ReleaseLogLock()
 {
     for (;;) {
-        m_logLock.unlock();
+        m_logLock.Release();
         {
             std::lock_guard guard(m_pendingMutex);
             if (m_pending.empty())
@@ -122,7 +122,7 @@ void CExchangeLog::ReleaseLogLock()
         }
         // An exchange was deferred after the last look; write it unless
         // another writer has taken the lock (and will write it itself).
-        if (!m_logLock.try_lock())
+        if (!m_logLock.TryAcquire())
             return;
         DrainPending();
     }

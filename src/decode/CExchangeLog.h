@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decode/CLogLock.h"
 #include "decode/CLogSink.h"
 #include "decode/DecodeContext.h"
 #include "protocol/COutputInterface.h"
@@ -83,13 +84,9 @@ private:
     std::atomic<std::int32_t> m_decodeFlag { 1 };
     std::atomic<std::uint8_t> m_sequenceFlag { 0 };
 
-    // The log lock: a lock of one holder that serialises the writing of
-    // exchanges, waited for at most 1000 ms, after which the exchange is
-    // deferred rather than dropped. A timed mutex rather than a semaphore of
-    // one: the library's semaphore enters the kernel on every release, which
-    // costs more than the whole decoding of a POLL. The thread that takes it
-    // always releases it.
-    std::timed_mutex m_logLock;
+    // Serialises the writing of exchanges; waited for at most 1000 ms, after
+    // which the exchange is deferred rather than dropped.
+    CLogLock m_logLock;
 
     // Guards m_pending: exchanges that could not get the log lock in time,
     // written by the next holder of the lock before its own.
