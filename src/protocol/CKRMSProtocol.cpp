@@ -41,7 +41,7 @@ CKRMSProtocol::~CKRMSProtocol()
 {
     if (HoldsLock()) {
         m_lockHolder.store(std::thread::id());
-        m_lock.release();
+        m_lock.Release();
     }
     if (m_port)
         m_port->Close();
@@ -53,13 +53,13 @@ int CKRMSProtocol::OpenPort(int portIndex, int responseTimeout)
     // the other thread must not be reading it then. An exchange that does
     // not end within the lock wait leaves the port as it is.
     bool ownLock = !HoldsLock();
-    if (ownLock && !m_lock.try_acquire_for(kLockWait))
+    if (ownLock && !m_lock.TryAcquireFor(kLockWait))
         return 0;
     m_responseTimeout.store(responseTimeout);
     std::string mode = CProgramValues::Instance().SerialMode();
     int opened = m_port->Open(portIndex, mode.c_str(), responseTimeout);
     if (ownLock)
-        m_lock.release();
+        m_lock.Release();
     return opened;
 }
 
@@ -163,7 +163,7 @@ CCommand CKRMSProtocol::Exchange(const CCommand& command, int address)
 {
     // The shared record belongs to the holder of the lock; a caller that
     // does not get it touches nothing and sees an empty record.
-    if (!m_lock.try_acquire_for(kLockWait))
+    if (!m_lock.TryAcquireFor(kLockWait))
         return CCommand(nullptr, kTimeout);
     m_lockHolder.store(std::this_thread::get_id());
     m_exchangeRecord.clear();
@@ -207,7 +207,7 @@ void CKRMSProtocol::ReleaseLock()
 {
     if (HoldsLock()) {
         m_lockHolder.store(std::thread::id());
-        m_lock.release();
+        m_lock.Release();
     }
 }
 

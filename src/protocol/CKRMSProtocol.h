@@ -3,6 +3,7 @@
 #include "link/CCOMPort.h"
 #include "link/CCommand.h"
 #include "protocol/BillTypeEntry.h"
+#include "protocol/CExchangeLock.h"
 #include "protocol/COutputInterface.h"
 #include "protocol/CassetteRecord.h"
 #include "protocol/ResultCodes.h"
@@ -13,7 +14,6 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -195,7 +195,7 @@ private:
     PollReply m_lastReaderPoll;
     std::array<CassetteRecord, kCassettes> m_cassetteTable {};
 
-    std::binary_semaphore m_lock { 1 };
+    CExchangeLock m_lock;
     std::atomic<std::thread::id> m_lockHolder {};
     std::unique_ptr<CCOMPort> m_port;
 };
