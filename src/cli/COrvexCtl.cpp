@@ -307,9 +307,18 @@ int COrvexCtl::RunSession(const CliOptions& options)
         } else {
             const auto start = std::chrono::steady_clock::now();
             const auto limit = std::chrono::duration<double>(options.seconds);
-            while (InterruptFlag().load() == 0
-                && (options.seconds < 0 || std::chrono::steady_clock::now() - start < limit))
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // A signal is looked for ten times a second; the end comes on time.
+            while (InterruptFlag().load() == 0) {
+                std::chrono::steady_clock::duration slice = std::chrono::milliseconds(100);
+                if (options.seconds >= 0) {
+                    const std::chrono::duration<double> left = limit - (std::chrono::steady_clock::now() - start);
+                    if (left.count() <= 0)
+                        break;
+                    if (left < slice)
+                        slice = std::chrono::duration_cast<std::chrono::steady_clock::duration>(left);
+                }
+                std::this_thread::sleep_for(slice);
+            }
             panel.StopPolling();
         }
     }

@@ -245,14 +245,21 @@ void CVMC::ReadBarcode()
     m_device.load()->ReadBarcode(text, m_deviceAddress.load());
 }
 
+void CVMC::RequestStop()
+{
+    {
+        // Set under the sleep's mutex, so that a sleeper cannot miss the
+        // wake between its look at the stop byte and its wait.
+        std::lock_guard lock(m_sleepMutex);
+        m_stop.store(1);
+    }
+    m_sleepWake.notify_all();
+}
+
 void CVMC::SleepUntil(Clock::time_point until) const
 {
-    while (!StopRequested()) {
-        const auto now = Clock::now();
-        if (now >= until)
-            return;
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, std::chrono::milliseconds(10)));
-    }
+    std::unique_lock lock(m_sleepMutex);
+    m_sleepWake.wait_until(lock, until, [this] { return StopRequested(); });
 }
 
 } // namespace orvex

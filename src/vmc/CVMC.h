@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -57,7 +58,7 @@ public:
     bool Start();
     // Sets the stop byte: every wait of the device interface ends at its
     // next turn and the loop ends.
-    void RequestStop() { m_stop.store(1); }
+    void RequestStop();
     bool StopRequested() const { return m_stop.load() != 0; }
     bool IsRunning() const { return m_running.load(); }
     // Waits for the thread to end; false when it still runs after `timeout`.
@@ -93,6 +94,10 @@ private:
     std::atomic<std::uint32_t> m_enabledBills { 0xFFFFFF };
     // The stop byte; its address is the device interface's stop flag.
     std::atomic<std::uint8_t> m_stop { 0 };
+    // The engine's own sleeps block on this until their time or a stop, so
+    // that a poll interval costs one wake-up; the mutex only pairs with it.
+    mutable std::mutex m_sleepMutex;
+    mutable std::condition_variable m_sleepWake;
     std::atomic<int> m_deviceAddress { 3 };
     std::atomic<std::uint32_t> m_options { 0x60000000 };
     std::atomic<CVMCInterface*> m_device;
