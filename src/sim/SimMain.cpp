@@ -67,9 +67,45 @@ void PrintHelp()
     std::fputs(SimControlHelp(), stdout);
 }
 
+// A word or value in a message, always on one line and of a readable
+// length: control characters as \xNN, and past 60 characters cut with
+// its length given.
+std::string Shown(const std::string& text)
+{
+    constexpr std::size_t kShown = 60;
+    std::string shown;
+    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            shown += escaped;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    if (text.size() > kShown)
+        shown += "... (" + std::to_string(text.size()) + " characters)";
+    return shown;
+}
+
 [[noreturn]] void Usage(const std::string& word, const std::string& reason)
 {
-    std::fprintf(stderr, "orvex-sim: %s: %s (see --help)\n", word.c_str(), reason.c_str());
+    // The reasons quote the value between single quotes; each quoted piece
+    // is shown as above.
+    std::string text;
+    std::size_t at = 0;
+    while (at < reason.size()) {
+        std::size_t open = reason.find('\'', at);
+        std::size_t close = open == std::string::npos ? std::string::npos : reason.find('\'', open + 1);
+        if (close == std::string::npos) {
+            text += reason.substr(at);
+            break;
+        }
+        text += reason.substr(at, open - at) + "'" + Shown(reason.substr(open + 1, close - open - 1)) + "'";
+        at = close + 1;
+    }
+    std::fprintf(stderr, "orvex-sim: %s: %s (see --help)\n", Shown(word).c_str(), text.c_str());
     std::exit(2);
 }
 
