@@ -141,3 +141,14 @@ TEST(LineLoss, PathsThatAreNoSerialDeviceAreRefusedAndNeverWritten)
     ASSERT_EQ(stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_size, 0) << "bytes were written to a regular file";
 }
+
+TEST(LineLoss, ThePortIsNotHandedToProgramsStartedLater)
+{
+    PtyPeer peer;
+    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
+    CKRMSProtocol protocol(CPortTable(std::vector<std::string> { peer.SlavePath() }));
+    ASSERT_NE(protocol.OpenPort(0, 200), 0);
+    const int handle = protocol.GetPort()->GetHandle();
+    ASSERT_GE(handle, 0);
+    EXPECT_NE(fcntl(handle, F_GETFD) & FD_CLOEXEC, 0) << "the port would leak into a child program";
+}
