@@ -16,12 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,11 +87,37 @@ struct LogCheck {
     std::vector<std::string> faults;
 };
 
+// "->NAME (HH:MM:SS)": the name, or empty when the line is no header.
+std::string HeaderName(const std::string& line)
+{
+    const std::size_t open = line.rfind(" (");
+    if (line.size() < 14 || line.compare(0, 2, "->") != 0 || line[2] == ' ' || open == std::string::npos
+        || line.size() - open != 11 || line.back() != ')')
+        return {};
+    for (std::size_t i = open + 2; i < open + 10; ++i) {
+        const bool colon = (i - open - 2) % 3 == 2;
+        if (colon ? line[i] != ':' : !std::isdigit(static_cast<unsigned char>(line[i])))
+            return {};
+    }
+    return line.substr(2, open - 2);
+}
+
+// A raw record line: the direction and "%02X " groups only.
+bool IsHexLine(const std::string& line)
+{
+    if (line.size() < 6 || (line.compare(0, 3, "-> ") != 0 && line.compare(0, 3, "<- ") != 0) || (line.size() - 3) % 3 != 0)
+        return false;
+    for (std::size_t at = 3; at < line.size(); at += 3) {
+        auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+        if (!hex(line[at]) || !hex(line[at + 1]) || line[at + 2] != ' ')
+            return false;
+    }
+    return true;
+}
+
 // Walks the log block by block (a block ends with the separator).
 LogCheck CheckLog(const std::vector<std::string>& lines)
 {
-    static const std::regex header(R"(->([A-Z0-9 /]+) \(\d\d:\d\d:\d\d\))");
-    static const std::regex hexLine(R"((->|<-) ([0-9A-F]{2} )+)");
     LogCheck check;
     std::vector<std::string> block;
     auto fault = [&check](std::string text) {
@@ -103,26 +129,25 @@ LogCheck CheckLog(const std::vector<std::string>& lines)
             block.push_back(line);
             continue;
         }
-        std::smatch match;
         if (block.empty()) {
             fault("an empty block");
-        } else if (!std::regex_match(block[0], match, header)) {
+        } else if (HeaderName(block[0]).empty()) {
             // A free-standing line of the device interface.
             if (block.size() != 1)
                 fault("a block without a header: " + block[0]);
         } else {
             ++check.headers;
-            const std::string name = match[1];
+            const std::string name = HeaderName(block[0]);
             ++check.byName[name];
             std::vector<std::uint8_t> sent;
             std::vector<std::uint8_t> received;
             bool failed = false;
             for (std::size_t i = 1; i < block.size(); ++i) {
-                if (std::regex_match(block[i], header))
+                if (!HeaderName(block[i]).empty())
                     fault("two headers in one block: " + block[0] + " / " + block[i]);
                 if (block[i] == "<- ... (no response)" || block[i] == "<- Timeout")
                     failed = true;
-                if (!std::regex_match(block[i], hexLine))
+                if (!IsHexLine(block[i]))
                     continue;
                 auto& bytes = block[i][0] == '-' ? sent : received;
                 // Only the first frame each way: the command, then the reply.
