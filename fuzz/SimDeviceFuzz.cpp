@@ -57,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 Check(!reply.empty(), "a command to a played address went unanswered");
             if (acknowledgement)
                 Check(reply.empty(), "the host's ACK or NAK was answered");
-            garbage = false;
+            // Only a reply uses up "garbage next"; a frame for another
+            // address leaves it for the next one.
+            if (!reply.empty())
+                garbage = false;
             break;
         }
         case 1: {
