@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -120,6 +121,48 @@ PeriodFigures Periods(const std::vector<Clock::time_point>& polls, double interv
     return { Mean(periods), Percentile(periods, 0.0), Percentile(periods, 1.0), Percentile(deviations, 0.99), Percentile(deviations, 1.0) };
 }
 
+// A thread that keeps the engine's schedule with nothing but sleeps (the
+// next turn one interval after the last wake-up) for as long as the engine
+// runs: what the machine itself allows, over the same minutes.
+class CControlSleeper {
+public:
+    explicit CControlSleeper(std::chrono::milliseconds interval)
+        : m_thread([this, interval] { Run(interval); })
+    {
+    }
+    ~CControlSleeper() { Stop(); }
+
+    std::vector<Clock::time_point> Stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_turns;
+    }
+
+private:
+    void Run(std::chrono::milliseconds interval)
+    {
+        std::unique_lock lock(m_mutex);
+        auto next = Clock::now() + interval;
+        while (!m_wake.wait_until(lock, next, [this] { return m_stop; })) {
+            auto now = Clock::now();
+            m_turns.push_back(now);
+            next = now + interval;
+        }
+    }
+
+    std::mutex m_mutex; // guards m_stop and m_turns
+    std::condition_variable m_wake;
+    bool m_stop { false };
+    std::vector<Clock::time_point> m_turns;
+    std::thread m_thread;
+};
+
 void PollCadence(benchmark::State& state, long long polls, long long intervalMilliseconds)
 {
     for (auto _ : state) {
@@ -159,10 +202,12 @@ void PollCadence(benchmark::State& state, long long polls, long long intervalMil
             state.SkipWithError("the engine's thread did not start");
             break;
         }
+        CControlSleeper control { std::chrono::milliseconds(intervalMilliseconds) };
         // The start-up sequence, then polls + 1 POLL frames in the steady loop.
         const auto limit = Clock::now() + std::chrono::milliseconds(intervalMilliseconds * (polls + 10)) + std::chrono::seconds(60);
         while (times.SteadyPolls().size() < static_cast<std::size_t>(polls + 1) && Clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::vector<Clock::time_point> controlTurns = control.Stop();
         engine.RequestStop();
         bool ended = engine.WaitForEnd(std::chrono::seconds(10));
         device.GetProtocol()->SetObserver(nullptr);
@@ -202,6 +247,10 @@ void PollCadence(benchmark::State& state, long long polls, long long intervalMil
         state.counters["mean_offset_ms"] = seen.mean - interval;
         state.counters["deviation_p99_ms"] = seen.deviationP99;
         state.counters["deviation_max_ms"] = seen.deviationMaximum;
+        PeriodFigures controlled = Periods(controlTurns, interval);
+        state.counters["control_mean_offset_ms"] = controlled.mean - interval;
+        state.counters["control_deviation_p99_ms"] = controlled.deviationP99;
+        state.counters["control_deviation_max_ms"] = controlled.deviationMaximum;
         // The same, from the times the host wrote its POLL frames.
         state.counters["host_mean_offset_ms"] = written.mean - interval;
         state.counters["host_deviation_p99_ms"] = written.deviationP99;
