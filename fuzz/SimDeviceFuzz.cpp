@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     Check(device.SetupError().empty(), "default options refused", device.SetupError());
 
     bool garbage = false;
+    bool nakPending = false;
     for (int step = 0; step < 24 && !input.Empty(); ++step) {
         switch (input.Byte() % 4) {
         case 0: {
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             SimBytes reply = device.HandleFrame(frame, now);
             bool acknowledgement = frame.size() == 6 && (code == 0x00 || code == 0xFF);
             if (!garbage && !reply.empty()) {
-                Check(reply.size() >= 6 && reply[0] == kSync && DeclaredLength(reply) == reply.size(), "a reply that is no frame");
+                Check(reply.size() >= 6 && reply[0] == kSync && DeclaredLength(reply) == reply.size(), "a reply that is no frame",
+                    ReferenceHex(frame) + "-> " + ReferenceHex(reply));
                 Check(reply[1] == address, "a reply from another address");
                 std::uint16_t check = ReferenceCheckCode(reply.data(), reply.size() - 2);
                 bool good = reply[reply.size() - 2] == (check & 0xFF) && reply[reply.size() - 1] == (check >> 8);
@@ -58,9 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             if (acknowledgement)
                 Check(reply.empty(), "the host's ACK or NAK was answered");
             // Only a reply uses up "garbage next"; a frame for another
-            // address leaves it for the next one.
-            if (!reply.empty())
-                garbage = false;
+            // address leaves it for the next one, and the NAK of "nak next"
+            // comes first and leaves it too.
+            if (!reply.empty()) {
+                if (nakPending)
+                    nakPending = false;
+                else
+                    garbage = false;
+            }
             break;
         }
         case 1: {
@@ -70,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 std::string answer = device.Control(parse.command, now);
                 Check(!answer.empty() && answer.find('\n') == std::string::npos, "a control answer empty or on two lines", answer);
                 garbage = parse.command.verb == SimControlVerb::Garbage || garbage;
+                nakPending = parse.command.verb == SimControlVerb::Nak || nakPending;
             }
             break;
         }
