@@ -381,8 +381,18 @@ bool CKRMSProtocol::GetCassetteFeedingLevel(std::uint8_t* output, int capacity)
 
 bool CKRMSProtocol::Crc32(std::uint32_t& value, int address)
 {
-    CFrameBuilder frame(0x51);
-    CReplyView reply(Execute(frame.Frame(), address, "CRC32"));
+    return RequestWord(0x51, address, "CRC32", value);
+}
+
+bool CKRMSProtocol::GetOptions(std::uint32_t& options, int address)
+{
+    return RequestWord(0x69, address, "GET OPTIONS", options);
+}
+
+bool CKRMSProtocol::RequestWord(std::uint8_t code, int address, const char* name, std::uint32_t& value)
+{
+    CFrameBuilder frame(code);
+    CReplyView reply(Execute(frame.Frame(), address, name));
     value = 0;
     if (!reply.HasFrame())
         return false;
@@ -391,21 +401,6 @@ bool CKRMSProtocol::Crc32(std::uint32_t& value, int address)
         return false;
     }
     value = reply.Number(3, 4);
-    return true;
-}
-
-bool CKRMSProtocol::GetOptions(std::uint32_t& options, int address)
-{
-    CFrameBuilder frame(0x69);
-    CReplyView reply(Execute(frame.Frame(), address, "GET OPTIONS"));
-    options = 0;
-    if (!reply.HasFrame())
-        return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
-    options = reply.Number(3, 4);
     return true;
 }
 

@@ -177,6 +177,8 @@ private:
     bool Refuse();
     // The part number of reply bytes 3..17, stored under the state mutex.
     void StorePartNumber(const CCommand& reply);
+    // CRC32 and GET OPTIONS: a data reply carrying one 32-bit word (0 on failure).
+    bool RequestWord(std::uint8_t code, int address, const char* name, std::uint32_t& value);
 
     std::atomic<int> m_intercommandInterval { 20 };
     std::atomic<COutputInterface*> m_observer { nullptr };
