@@ -20,7 +20,14 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
 
 // Every allocation of the program is counted, so that a figure shows an
 // allocation per byte or a copy per line should one creep in.
@@ -182,6 +189,86 @@ void PollCommand(benchmark::State& state, bool logged)
 }
 BENCHMARK_CAPTURE(PollCommand, Plain, false)->Name("PollCommand")->Iterations(20000)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(PollCommand, Logged, true)->Name("PollCommandLogged")->Iterations(20000)->Unit(benchmark::kMicrosecond);
+
+// The floor the machine and the tty layer allow: the same three hand-overs
+// as a POLL (six bytes to the peer, six back, six more after them) over a
+// pseudo-terminal, by bare read, write and poll, with none of our code. It
+// runs interleaved with the exchanges, so it meets the same load.
+void PtyHandOver(benchmark::State& state)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] {};
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        state.SkipWithError("posix_openpt failed");
+        return;
+    }
+    int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios settings {};
+    if (slave < 0 || tcgetattr(slave, &settings) != 0) {
+        state.SkipWithError("the pty's slave could not be opened");
+        ::close(master);
+        return;
+    }
+    cfmakeraw(&settings);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    tcsetattr(slave, TCSANOW, &settings);
+    std::atomic<bool> stop { false };
+    std::thread peer([&] {
+        std::uint8_t frame[6];
+        int got = 0;
+        while (!stop.load()) {
+            pollfd entry { master, POLLIN, 0 };
+            if (::poll(&entry, 1, 50) <= 0)
+                continue;
+            ssize_t part = ::read(master, frame + got, static_cast<std::size_t>(6 - got));
+            if (part <= 0)
+                continue;
+            got += static_cast<int>(part);
+            if (got < 6)
+                continue;
+            got = 0;
+            if (frame[3] != kAckCode && ::write(master, frame, 6) != 6)
+                return;
+        }
+    });
+    auto readSix = [slave](std::uint8_t* bytes) {
+        int got = 0;
+        while (got < 6) {
+            ssize_t part = ::read(slave, bytes + got, static_cast<std::size_t>(6 - got));
+            if (part > 0) {
+                got += static_cast<int>(part);
+                continue;
+            }
+            pollfd entry { slave, POLLIN, 0 };
+            if (::poll(&entry, 1, 1000) <= 0)
+                return false;
+        }
+        return true;
+    };
+    std::uint8_t command[6] { kSync, 3, 6, 0x33, 0, 0 };
+    std::uint8_t acknowledgement[6] { kSync, 3, 6, kAckCode, 0, 0 };
+    std::uint8_t reply[6];
+    std::vector<double> wall;
+    wall.reserve(static_cast<std::size_t>(state.max_iterations));
+    auto cpuStart = ThreadCpuTime();
+    auto allocationsStart = g_allocations.load();
+    for (auto _ : state) {
+        auto start = Clock::now();
+        bool done = ::write(slave, command, 6) == 6 && readSix(reply) && ::write(slave, acknowledgement, 6) == 6;
+        wall.push_back(Microseconds(Clock::now() - start));
+        if (!done) {
+            state.SkipWithError("a pty hand-over failed");
+            break;
+        }
+    }
+    ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart, g_allocations.load() - allocationsStart);
+    stop.store(true);
+    peer.join();
+    ::close(slave);
+    ::close(master);
+}
+BENCHMARK(PtyHandOver)->Iterations(20000)->Unit(benchmark::kMicrosecond);
 
 // A POLL to a peer that never answers: the host must sleep in poll() for
 // the whole read time-out and wake once, on time.
