@@ -663,7 +663,11 @@ int CKRMSInterface::Unload(const std::uint8_t counts[kCassettes])
     PollReply reply = GetLastPoll();
     if (reply.state != kUnloaded)
         return kStateNotAccepted;
-    int result = reply.subState != 0 ? kExecutionError : 0;
+    // UNLOADED carries the number of bills moved. A unit that gives no
+    // count says 0; any other count than the one asked for means too few
+    // or too many bills left the cassette.
+    const int asked = counts[cassette];
+    int result = reply.subState == 0 || reply.subState == asked ? 0 : kExecutionError;
 
     SleepFor(700);
     std::array<CassetteRecord, kCassettes> after;

@@ -147,16 +147,25 @@ TEST_F(Cassettes, UnloadTakesTheLastCassetteWithACount)
         }
 }
 
-TEST_F(Cassettes, UnloadWithAFaultIsAnExecutionError)
+// UNLOADED tells the bills moved: none given (0) or the number asked is a
+// success, any other number an execution error; the cassettes are read
+// afterwards in every case.
+TEST_F(Cassettes, UnloadJudgesTheCountOfUnloaded)
 {
-    bus.On(kCy, 0x3D, [this](const Bytes&) {
-        bus.QueueStates(kCy, { { 0x1E, 0, 0 }, { 0x26, 0x02, 0 }, { 0x19, 0, 0 } });
-        return Bytes { 0x00 };
-    });
-    std::uint8_t counts[kCassettes] {};
-    counts[0] = 1;
-    EXPECT_EQ(device.Unload(counts), -7);
-    EXPECT_EQ(Codes(kCy).back(), 0x3B); // the cassettes are still read afterwards
+    struct Case {
+        std::uint8_t unloaded;
+        int result;
+    };
+    for (auto [unloaded, result] : { Case { 0, 0 }, Case { 3, 0 }, Case { 2, -7 }, Case { 4, -7 } }) {
+        bus.On(kCy, 0x3D, [this, unloaded = unloaded](const Bytes&) {
+            bus.QueueStates(kCy, { { 0x1E, 0, 0 }, { 0x26, unloaded, 0 }, { 0x19, 0, 0 } });
+            return Bytes { 0x00 };
+        });
+        std::uint8_t counts[kCassettes] {};
+        counts[0] = 3;
+        EXPECT_EQ(device.Unload(counts), result) << int(unloaded);
+        EXPECT_EQ(Codes(kCy).back(), 0x3B) << int(unloaded);
+    }
 }
 
 TEST_F(Cassettes, UnloadWithNothingToDoSendsNoUnload)
