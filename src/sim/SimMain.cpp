@@ -2,10 +2,10 @@
 
 #include "Version.h"
 #include "sim/CSimulator.h"
+#include "sim/SimArguments.h"
 #include "sim/SimControl.h"
 
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -67,196 +68,25 @@ void PrintHelp()
     std::fputs(SimControlHelp(), stdout);
 }
 
-// A word or value in a message, always on one line and of a readable
-// length: control characters as \xNN, and past 60 characters cut with
-// its length given.
-std::string Shown(const std::string& text)
-{
-    constexpr std::size_t kShown = 60;
-    std::string shown;
-    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            shown += escaped;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    if (text.size() > kShown)
-        shown += "... (" + std::to_string(text.size()) + " characters)";
-    return shown;
-}
-
-[[noreturn]] void Usage(const std::string& word, const std::string& reason)
-{
-    // The reasons quote the value between single quotes; each quoted piece
-    // is shown as above.
-    std::string text;
-    std::size_t at = 0;
-    while (at < reason.size()) {
-        std::size_t open = reason.find('\'', at);
-        std::size_t close = open == std::string::npos ? std::string::npos : reason.find('\'', open + 1);
-        if (close == std::string::npos) {
-            text += reason.substr(at);
-            break;
-        }
-        text += reason.substr(at, open - at) + "'" + Shown(reason.substr(open + 1, close - open - 1)) + "'";
-        at = close + 1;
-    }
-    std::fprintf(stderr, "orvex-sim: %s: %s (see --help)\n", Shown(word).c_str(), text.c_str());
-    std::exit(2);
-}
-
-double ParseNumber(const std::string& option, const std::string& value, double low, double high)
-{
-    char* end = nullptr;
-    errno = 0;
-    double number = std::strtod(value.c_str(), &end);
-    if (value.empty() || end == nullptr || *end != '\0' || errno != 0 || !std::isfinite(number))
-        Usage(option, "'" + value + "' is not a number");
-    if (number < low || number > high)
-        Usage(option, "'" + value + "' is outside " + std::to_string(low).substr(0, std::to_string(low).find('.') + 2) + " .. "
-                + std::to_string(high).substr(0, std::to_string(high).find('.') + 2));
-    return number;
-}
-
-int ParseWhole(const std::string& option, const std::string& value, int low, int high)
-{
-    if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
-        Usage(option, "'" + value + "' is not a whole number");
-    int number = std::atoi(value.c_str());
-    if (number < low || number > high)
-        Usage(option, "'" + value + "' is outside " + std::to_string(low) + " .. " + std::to_string(high));
-    return number;
-}
-
-void ParseCassette(const std::string& value, SimOptions& options)
-{
-    std::string parts[4];
-    int count = 0;
-    std::size_t start = 0;
-    while (count < 4) {
-        std::size_t colon = value.find(':', start);
-        parts[count++] = value.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        if (colon == std::string::npos)
-            break;
-        start = colon + 1;
-        if (count == 4)
-            Usage("--cassette", "'" + value + "': expected N:TYPE:COUNT[:CAPACITY]");
-    }
-    if (count < 3)
-        Usage("--cassette", "'" + value + "': expected N:TYPE:COUNT[:CAPACITY]");
-    int number = ParseWhole("--cassette", parts[0], 1, 3);
-    SimCassetteSetup& cassette = options.cassettes[static_cast<std::size_t>(number - 1)];
-    cassette.type = ParseWhole("--cassette", parts[1], 0, 31);
-    if (cassette.type > 24 && cassette.type != 31)
-        Usage("--cassette", "'" + parts[1] + "': a cassette type is 0..23, 24 (escrow) or 31 (none)");
-    if (count == 4)
-        cassette.capacity = ParseWhole("--cassette", parts[3], 1, kSimMaxCapacity);
-    cassette.count = ParseWhole("--cassette", parts[2], 0, cassette.capacity);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    SimOptions options;
-    std::string link;
-    std::string port;
-    std::string control;
-    int baud = 9600;
-    bool portGiven = false;
-    bool ptyGiven = false;
-    bool baudGiven = false;
-
-    for (int index = 1; index < argc; ++index) {
-        std::string word = argv[index];
-        std::string value;
-        bool inlineValue = false;
-        std::size_t equals = word.find('=');
-        if (word.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = word.substr(equals + 1);
-            word = word.substr(0, equals);
-            inlineValue = true;
-        }
-        auto takeValue = [&]() -> std::string {
-            if (inlineValue)
-                return value;
-            if (index + 1 >= argc)
-                Usage(word, "missing value");
-            return argv[++index];
-        };
-        auto noValue = [&] {
-            if (inlineValue)
-                Usage(word, "takes no value");
-        };
-        if (word == "--help" || word == "-h") {
-            PrintHelp();
-            return 0;
-        } else if (word == "--version") {
-            std::printf("orvex-sim %d.%d.%d.%d\n", ORVEX_VERSION_MAJOR, ORVEX_VERSION_MINOR, ORVEX_VERSION_PATCH, ORVEX_VERSION_BUILD);
-            return 0;
-        } else if (word == "--pty") {
-            noValue();
-            ptyGiven = true;
-        } else if (word == "--link") {
-            link = takeValue();
-            if (link.empty())
-                Usage(word, "empty path");
-        } else if (word == "--port") {
-            port = takeValue();
-            if (port.empty())
-                Usage(word, "empty path");
-            portGiven = true;
-        } else if (word == "--baud") {
-            std::string text = takeValue();
-            if (text != "9600" && text != "19200")
-                Usage(word, "'" + text + "': the bus runs at 9600 or 19200");
-            baud = std::atoi(text.c_str());
-            baudGiven = true;
-        } else if (word == "--control") {
-            control = takeValue();
-            if (control.empty())
-                Usage(word, "empty path");
-        } else if (word == "--device") {
-            std::string text = takeValue();
-            if (text == "cy")
-                options.device = SimDeviceKind::Cyclor;
-            else if (text == "bv")
-                options.device = SimDeviceKind::Validator;
-            else
-                Usage(word, "'" + text + "': expected cy or bv");
-        } else if (word == "--card-reader") {
-            noValue();
-            options.cardReader = true;
-        } else if (word == "--bills") {
-            options.bills = takeValue();
-            std::string error;
-            ParseBillTable(options.bills, error);
-            if (!error.empty())
-                Usage(word, error);
-        } else if (word == "--cassette") {
-            ParseCassette(takeValue(), options);
-        } else if (word == "--pace") {
-            options.pace = ParseNumber(word, takeValue(), 0.0001, 100);
-        } else if (word == "--clock-offset") {
-            options.clockOffsetHours = ParseNumber(word, takeValue(), -8760, 8760);
-        } else if (word == "--escrow-timeout") {
-            options.escrowTimeoutSeconds = ParseNumber(word, takeValue(), 0, 3600);
-        } else if (word == "--take-timeout") {
-            options.takeTimeoutSeconds = ParseNumber(word, takeValue(), 0, 3600);
-        } else if (word == "--seed") {
-            options.seed = static_cast<unsigned>(ParseWhole(word, takeValue(), 0, 999999999));
-        } else {
-            Usage(word, word.rfind("-", 0) == 0 ? "unknown option" : "unexpected word");
-        }
+    SimArgumentsResult parsed = ParseSimArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.valid) {
+        std::fprintf(stderr, "%s\n", parsed.Message().c_str());
+        return 2;
     }
-    if (portGiven && (ptyGiven || !link.empty()))
-        Usage(ptyGiven ? "--pty" : "--link", "cannot be used with --port");
-    if (baudGiven && !portGiven)
-        Usage("--baud", "only applies to --port");
+    const SimArguments& arguments = parsed.arguments;
+    if (arguments.action == SimRunAction::Help) {
+        PrintHelp();
+        return 0;
+    }
+    if (arguments.action == SimRunAction::Version) {
+        std::printf("orvex-sim %d.%d.%d.%d\n", ORVEX_VERSION_MAJOR, ORVEX_VERSION_MINOR, ORVEX_VERSION_PATCH, ORVEX_VERSION_BUILD);
+        return 0;
+    }
+    const bool portGiven = !arguments.portPath.empty();
 
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("orvex-sim: pipe");
@@ -269,15 +99,15 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    CSimulator simulator(options);
+    CSimulator simulator(arguments.options);
     if (portGiven) {
-        if (simulator.StartPort(port, baud) != 0) {
+        if (simulator.StartPort(arguments.portPath, arguments.baud) != 0) {
             std::fprintf(stderr, "orvex-sim: %s\n", simulator.LastError().c_str());
             return 1;
         }
-        std::printf("%s\n", port.c_str());
+        std::printf("%s\n", arguments.portPath.c_str());
     } else {
-        std::string slave = simulator.StartPty(link);
+        std::string slave = simulator.StartPty(arguments.linkPath);
         if (slave.empty()) {
             std::fprintf(stderr, "orvex-sim: %s\n", simulator.LastError().c_str());
             return 1;
@@ -285,7 +115,7 @@ int main(int argc, char** argv)
         std::printf("%s\n", slave.c_str());
     }
     std::fflush(stdout);
-    if (!control.empty() && simulator.StartControl(control) != 0) {
+    if (!arguments.controlPath.empty() && simulator.StartControl(arguments.controlPath) != 0) {
         std::fprintf(stderr, "orvex-sim: %s\n", simulator.LastError().c_str());
         simulator.Stop();
         return 1;
