@@ -18,30 +18,12 @@ std::uint16_t CheckCodeOver(const std::uint8_t* bytes, std::size_t count)
     return value;
 }
 
-int FrameLength(const std::uint8_t* header)
-{
-    if (header[2] != 0)
-        return header[2];
-    return header[3] * 256 + header[4];
-}
-
 std::uint16_t CheckCodeCompute(const std::uint8_t* frame)
 {
     int length = FrameLength(frame);
     if (length < 2)
         return 0;
     return CheckCodeOver(frame, static_cast<std::size_t>(length - 2));
-}
-
-void FinishFrame(std::uint8_t* frame, int length, std::uint8_t address)
-{
-    if (length > 1)
-        frame[1] = address;
-    if (length < 3)
-        return;
-    std::uint16_t code = CheckCodeOver(frame, static_cast<std::size_t>(length - 2));
-    frame[length - 2] = static_cast<std::uint8_t>(code & 0xFF);
-    frame[length - 1] = static_cast<std::uint8_t>(code >> 8);
 }
 
 } // namespace orvex

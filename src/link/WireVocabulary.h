@@ -1,0 +1,223 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace orvex {
+
+// Every number with a meaning on the ORVEX bus, named once. Frames carry
+// them as plain bytes; code compares and builds with these names.
+namespace wire {
+
+// ---- Frame -------------------------------------------------------------
+
+inline constexpr std::uint8_t kSync = 0x02;
+// A zero length byte announces the long form: the length stands in bytes
+// 3 and 4 (high first) and the body starts at byte 5.
+inline constexpr std::uint8_t kLongFormMark = 0x00;
+// First body byte of the bare six-byte replies (and of the host's ACK/NAK).
+inline constexpr std::uint8_t kAck = 0x00;
+inline constexpr std::uint8_t kNak = 0xFF;
+inline constexpr std::uint8_t kInvalidCommand = 0x30;
+
+// ---- Bus addresses -----------------------------------------------------
+
+inline constexpr std::uint8_t kCyclorAddress = 1;
+inline constexpr std::uint8_t kValidatorAddress = 3;
+inline constexpr std::uint8_t kCardReaderAddress = 4;
+
+// ---- Command codes (byte 3 of a command frame) -------------------------
+
+inline constexpr std::uint8_t kReset = 0x30;
+inline constexpr std::uint8_t kStatusRequest = 0x31;
+inline constexpr std::uint8_t kSetSecurity = 0x32;
+inline constexpr std::uint8_t kPoll = 0x33;
+inline constexpr std::uint8_t kBillType = 0x34;
+inline constexpr std::uint8_t kPack = 0x35;
+inline constexpr std::uint8_t kReturn = 0x36;
+inline constexpr std::uint8_t kIdentification = 0x37;
+inline constexpr std::uint8_t kHold = 0x38;
+inline constexpr std::uint8_t kSetBarParameters = 0x39;
+inline constexpr std::uint8_t kExtractBarcode = 0x3A;
+inline constexpr std::uint8_t kGetCassetteStatus = 0x3B;
+inline constexpr std::uint8_t kDispense = 0x3C;
+inline constexpr std::uint8_t kUnload = 0x3D;
+inline constexpr std::uint8_t kExtendedIdentification = 0x3E;
+inline constexpr std::uint8_t kSetCassetteType = 0x40;
+inline constexpr std::uint8_t kBillTable = 0x41;
+inline constexpr std::uint8_t kGetCassetteFeedingLevel = 0x43;
+inline constexpr std::uint8_t kSetCassetteFeedingLevel = 0x44;
+inline constexpr std::uint8_t kDownload = 0x50;
+inline constexpr std::uint8_t kCrc32 = 0x51;
+inline constexpr std::uint8_t kModuleIdentification = 0x53;
+inline constexpr std::uint8_t kValidationSoftwareIdentification = 0x54;
+inline constexpr std::uint8_t kRequestStatistics = 0x60;
+// GET CY TIME without data, SET CY TIME with the seven clock bytes.
+inline constexpr std::uint8_t kCyTime = 0x62;
+inline constexpr std::uint8_t kPowerRecovery = 0x66;
+inline constexpr std::uint8_t kEmptyDispenser = 0x67;
+inline constexpr std::uint8_t kSetOptions = 0x68;
+inline constexpr std::uint8_t kGetOptions = 0x69;
+inline constexpr std::uint8_t kExtendedCassetteStatus = 0x70;
+// The sub-command is the first data byte (byte 4).
+inline constexpr std::uint8_t kDiagnostic = 0xF0;
+
+// Card reader (address 4).
+inline constexpr std::uint8_t kReaderSetup = 0x11;
+// The sub-command is the first data byte (byte 4).
+inline constexpr std::uint8_t kReaderSession = 0x13;
+inline constexpr std::uint8_t kEnableReader = 0x14;
+inline constexpr std::uint8_t kReaderIdentification = 0x15;
+// The reader knows RESET under the code the others use for STATUS REQUEST.
+inline constexpr std::uint8_t kReaderReset = 0x31;
+inline constexpr std::uint8_t kReaderPoll = 0x33;
+
+// DIAGNOSTIC sub-commands.
+inline constexpr std::uint8_t kDiagnosticStatusRequest = 0x00;
+inline constexpr std::uint8_t kDiagnosticIdentificationRequest = 0x01;
+inline constexpr std::uint8_t kDiagnosticSupportedFunctions = 0x02;
+inline constexpr std::uint8_t kDiagnosticSensorState = 0x10;
+inline constexpr std::uint8_t kDiagnosticTestValidator = 0x11;
+inline constexpr std::uint8_t kDiagnosticTestCassette = 0x12;
+inline constexpr std::uint8_t kDiagnosticTestDispenser = 0x13;
+inline constexpr std::uint8_t kDiagnosticTestSwitch = 0x14;
+inline constexpr std::uint8_t kDiagnosticTestChassis = 0x15;
+inline constexpr std::uint8_t kDiagnosticTestCommunication = 0x16;
+
+// Card-reader session sub-commands.
+inline constexpr std::uint8_t kGetFunds = 0x00;
+inline constexpr std::uint8_t kVendRequest = 0x01;
+inline constexpr std::uint8_t kVendRequestSecondForm = 0x02;
+inline constexpr std::uint8_t kVendCancel = 0x03;
+inline constexpr std::uint8_t kEndSession = 0x04;
+inline constexpr std::uint8_t kStartSession = 0x10;
+
+// ---- Poll states (byte 3 of a POLL reply) ------------------------------
+
+inline constexpr std::uint8_t kPowerUp = 0x10;
+inline constexpr std::uint8_t kPowerUpWithBillInChannel = 0x11;
+inline constexpr std::uint8_t kPowerUpWithBillInStacker = 0x12;
+inline constexpr std::uint8_t kInitializing = 0x13;
+inline constexpr std::uint8_t kIdling = 0x14;
+inline constexpr std::uint8_t kAccepting = 0x15;
+inline constexpr std::uint8_t kStacking = 0x17;
+inline constexpr std::uint8_t kReturning = 0x18;
+inline constexpr std::uint8_t kDisabled = 0x19;
+inline constexpr std::uint8_t kHolding = 0x1A;
+inline constexpr std::uint8_t kBusy = 0x1B;
+inline constexpr std::uint8_t kRejecting = 0x1C;
+inline constexpr std::uint8_t kDispensing = 0x1D;
+inline constexpr std::uint8_t kUnloading = 0x1E;
+inline constexpr std::uint8_t kSettingCassetteType = 0x21;
+inline constexpr std::uint8_t kDispensed = 0x25;
+inline constexpr std::uint8_t kUnloaded = 0x26;
+inline constexpr std::uint8_t kInvalidBillNumber = 0x28;
+inline constexpr std::uint8_t kCassetteTypeSet = 0x29;
+inline constexpr std::uint8_t kFeedingLevelImplementing = 0x2A;
+inline constexpr std::uint8_t kFeedingLevelImplemented = 0x2B;
+inline constexpr std::uint8_t kBoxFull = 0x41;
+inline constexpr std::uint8_t kBoxRemoved = 0x42;
+inline constexpr std::uint8_t kJamInAcceptor = 0x43;
+inline constexpr std::uint8_t kJamInStacker = 0x44;
+inline constexpr std::uint8_t kCheated = 0x45;
+inline constexpr std::uint8_t kPaused = 0x46;
+inline constexpr std::uint8_t kFailure = 0x47;
+inline constexpr std::uint8_t kHeadOutOfPosition = 0x49;
+// Bill events: the sub-state is the bill type.
+inline constexpr std::uint8_t kEscrowPosition = 0x80;
+inline constexpr std::uint8_t kBillStacked = 0x81;
+inline constexpr std::uint8_t kBillReturned = 0x82;
+// States the host waits on that have no text of their own.
+inline constexpr std::uint8_t kState1F = 0x1F;
+inline constexpr std::uint8_t kState20 = 0x20;
+inline constexpr std::uint8_t kState22 = 0x22;
+inline constexpr std::uint8_t kState27 = 0x27;
+inline constexpr std::uint8_t kState48 = 0x48;
+// A unit that echoes the POLL code in byte 3 is not answering as a unit.
+inline constexpr std::uint8_t kPollEcho = kPoll;
+
+// Sub-states of DISPENSING.
+inline constexpr std::uint8_t kMovingBills = 0x00;
+inline constexpr std::uint8_t kWaitingForRemoval = 0x01;
+// The stacked-bill sub-state that carries a barcode coupon.
+inline constexpr std::uint8_t kBarcodeCoupon = 23;
+
+// Sub-states of REJECTING.
+inline constexpr std::uint8_t kInsertionError = 0x60;
+inline constexpr std::uint8_t kMagneticCheckFailed = 0x61;
+inline constexpr std::uint8_t kBillInValidator = 0x62;
+inline constexpr std::uint8_t kMultiplyingError = 0x63;
+inline constexpr std::uint8_t kConveying = 0x64;
+inline constexpr std::uint8_t kIdentificationError = 0x65;
+inline constexpr std::uint8_t kVerificationError = 0x66;
+inline constexpr std::uint8_t kOpticalError = 0x67;
+inline constexpr std::uint8_t kDenominationInhibited = 0x68;
+inline constexpr std::uint8_t kCapacityError = 0x69;
+inline constexpr std::uint8_t kOperationError = 0x6A;
+inline constexpr std::uint8_t kInvalidBillLength = 0x6C;
+inline constexpr std::uint8_t kUvError = 0x6D;
+inline constexpr std::uint8_t kUnrecognizedBarcode = 0x92;
+inline constexpr std::uint8_t kInvalidBarcodeLength = 0x93;
+inline constexpr std::uint8_t kInvalidBarcodeStart = 0x94;
+inline constexpr std::uint8_t kInvalidBarcodeStop = 0x95;
+
+// Sub-states of FAILURE.
+inline constexpr std::uint8_t kStackerMotorFailure = 0x50;
+inline constexpr std::uint8_t kTransportMotorSpeed = 0x51;
+inline constexpr std::uint8_t kTransportMotorFailure = 0x52;
+inline constexpr std::uint8_t kAligningMotorFailure = 0x53;
+inline constexpr std::uint8_t kInitialCassetteStatusFailure = 0x54;
+inline constexpr std::uint8_t kOpticalSensorsFailure = 0x65;
+inline constexpr std::uint8_t kMagneticSensorsFailure = 0x66;
+inline constexpr std::uint8_t kCapacitySensorFailure = 0x67;
+
+// ---- Card-reader poll states (byte 3 of a POLL CR reply) ---------------
+
+inline constexpr std::uint8_t kReaderNeedsSetup = 0x01;
+inline constexpr std::uint8_t kReaderEnabled = 0x09;
+inline constexpr std::uint8_t kReaderBusy = 0x11;
+inline constexpr std::uint8_t kReaderIdle = 0x14;
+
+// ---- Log names ---------------------------------------------------------
+
+// Whether a row needs the frame to carry data after the code (and the
+// sub-command, where the row has one).
+enum class CommandData : std::uint8_t { Any, None, Some };
+
+inline constexpr int kNoSubCommand = -1;
+// The address column where the caller chooses the address.
+inline constexpr std::uint8_t kAnyAddress = 0;
+
+// One row per command the exchange log names: the command code, the
+// address the command set sends it to (kAnyAddress where the caller
+// chooses), the sub-command in byte 4 where one selects the command, and
+// the data rule.
+struct CommandName {
+    std::uint8_t code;
+    std::uint8_t address;
+    int subCommand;
+    CommandData data;
+    std::string_view logName;
+};
+
+// Every row, in the order of the command set.
+std::span<const CommandName> CommandNames();
+
+// The log name of a command frame (short or long form), empty when the
+// frame is too short or names no known command (the card-reader set-up has
+// no log name). Frames to the card reader's address are named from its rows
+// first. SET CY TIME and GET CY TIME share a code and are told apart by the
+// data the frame carries. The check code is not judged here (JudgeFrame).
+// A DIAGNOSTIC with a sub-command that has a row of its own takes that
+// row's name, even when the host sent it as a plain DIAGNOSTIC.
+std::string_view CommandLogName(std::span<const std::uint8_t> frame);
+
+// The text the exchange log gives a poll state without a sub-state
+// ("IDLING"), empty for states whose text depends on the sub-state or
+// that have none.
+std::string_view PollStateName(std::uint8_t state);
+
+} // namespace wire
+
+} // namespace orvex
