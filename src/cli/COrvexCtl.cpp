@@ -9,6 +9,8 @@
 #include "link/CCOMPort.h"
 #include "link/ProgramValues.h"
 
+#include "Version.h"
+
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -213,6 +215,10 @@ int COrvexCtl::Run(const CliOptions& options)
 {
     if (options.help) {
         m_out << UsageText();
+        return kSucceeded;
+    }
+    if (options.version) {
+        m_out << "orvexctl " ORVEX_VERSION "\n";
         return kSucceeded;
     }
     if (options.command == "ports")

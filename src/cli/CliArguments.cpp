@@ -357,6 +357,11 @@ CliParseResult ParseArguments(const std::vector<std::string>& arguments)
             result.ok = true;
             return result;
         }
+        if (word == "--version") {
+            options.version = true;
+            result.ok = true;
+            return result;
+        }
         if (word == "--raw") {
             options.raw = true;
             continue;
@@ -504,6 +509,7 @@ Options (before COMMAND):
   --poll-interval MS  poll interval; default 150 (polling adds 100)
   --raw               show the raw frames of every exchange
   --no-decode         do not decode the exchanges
+  --help, --version   this text, or the program's version
 
 Button commands:
   reset | poll | status | identification | ext-identification | bill-table

@@ -27,6 +27,7 @@ struct CliOptions {
     bool raw { false };
     bool decode { true };
     bool help { false };
+    bool version { false };
 
     // "ports", "search", "polling", "script" or a button command.
     std::string command;

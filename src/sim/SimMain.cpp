@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (arguments.action == SimRunAction::Version) {
-        std::printf("orvex-sim %d.%d.%d.%d\n", ORVEX_VERSION_MAJOR, ORVEX_VERSION_MINOR, ORVEX_VERSION_PATCH, ORVEX_VERSION_BUILD);
+        std::printf("orvex-sim " ORVEX_VERSION "\n");
         return 0;
     }
     const bool portGiven = !arguments.portPath.empty();

@@ -4,8 +4,13 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 #include "app/window/CSearchBCDlg.h"
 #include "app/window/CStartupRunner.h"
+#include "app/window/CTerminationSignal.h"
+
+#include "Version.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,10 +45,26 @@ void ReportPlatformFailure(QtMsgType type, const QMessageLogContext&, const QStr
     }
 }
 
+// Answers the open message boxes and dialogs, so that what waits on them
+// goes on and the program can end.
+void CloseModalWindows()
+{
+    for (int i = 0; i < 8; ++i) {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        dialog->reject();
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("orvex-vmc " ORVEX_VERSION "\n");
+        return 0;
+    }
     if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
             "orvex-vmc: no display available: neither DISPLAY nor WAYLAND_DISPLAY is set, and QT_QPA_PLATFORM "
@@ -57,19 +78,39 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("orvex-vmc"));
     QApplication::setApplicationDisplayName(QStringLiteral("ORVEX VMC Core"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The installed desktop entry, so a desktop shows its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orvex.VmcCore"));
 
     // The words after the program name, Qt's own options taken out.
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i)
         words.emplace_back(argv[i]);
 
+    // A signal during the search cannot stop it; it answers any message box
+    // the search waits on, now and until the search is over, and the program
+    // then ends instead of opening the main window.
+    orvex::CTerminationSignal termination;
+    QTimer answerBoxes;
+    answerBoxes.setInterval(100);
+    QObject::connect(&answerBoxes, &QTimer::timeout, &CloseModalWindows);
+    QObject::connect(&termination, &orvex::CTerminationSignal::Requested, &answerBoxes, [&answerBoxes] {
+        CloseModalWindows();
+        answerBoxes.start();
+    });
+
     orvex::CApplication application;
     orvex::CSearchBCDlg searchWindow;
     auto result = orvex::CStartupRunner::Run(application, words, searchWindow);
-    if (result == orvex::CApplication::StartupResult::End || searchWindow.CloseRequested())
+    answerBoxes.stop();
+    QObject::disconnect(&termination, nullptr, &answerBoxes, nullptr);
+    if (result == orvex::CApplication::StartupResult::End || searchWindow.CloseRequested() || termination.Received())
         return 0;
 
     orvex::CKRMSCYVMCDlg window(application);
+    QObject::connect(&termination, &orvex::CTerminationSignal::Requested, &window, [&window] {
+        CloseModalWindows();
+        window.close();
+    });
     QObject::connect(&window, &orvex::CKRMSCYVMCDlg::Closed, &qtApplication, &QApplication::quit, Qt::QueuedConnection);
     window.Open(application.GetFoundPort());
     return QApplication::exec();
