@@ -8,6 +8,7 @@
 #include "decode/CExchangeLog.h"
 #include "link/CCommand.h"
 #include "link/CPortTable.h"
+#include "link/CPtyPair.h"
 #include "link/CheckCode.h"
 #include "link/ProgramValues.h"
 #include "protocol/CKRMSProtocol.h"
@@ -26,7 +27,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 // Every allocation of the program is counted, so that a figure shows an
@@ -196,23 +196,13 @@ BENCHMARK_CAPTURE(PollCommand, Logged, true)->Name("PollCommandLogged")->Iterati
 // runs interleaved with the exchanges, so it meets the same load.
 void PtyHandOver(benchmark::State& state)
 {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] {};
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-        state.SkipWithError("posix_openpt failed");
+    CPtyPair pair;
+    if (pair.Open() != 0) {
+        state.SkipWithError(pair.Error().c_str());
         return;
     }
-    int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios settings {};
-    if (slave < 0 || tcgetattr(slave, &settings) != 0) {
-        state.SkipWithError("the pty's slave could not be opened");
-        ::close(master);
-        return;
-    }
-    cfmakeraw(&settings);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    tcsetattr(slave, TCSANOW, &settings);
+    const int master = pair.Master();
+    const int slave = pair.Slave();
     std::atomic<bool> stop { false };
     std::thread peer([&] {
         std::uint8_t frame[6];
@@ -265,8 +255,6 @@ void PtyHandOver(benchmark::State& state)
     ReportExchangeFigures(state, wall, ThreadCpuTime() - cpuStart, g_allocations.load() - allocationsStart);
     stop.store(true);
     peer.join();
-    ::close(slave);
-    ::close(master);
 }
 BENCHMARK(PtyHandOver)->Iterations(20000)->Unit(benchmark::kMicrosecond);
 

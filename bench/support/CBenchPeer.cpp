@@ -1,13 +1,12 @@
 #include "support/CBenchPeer.h"
 
+#include "link/CPtyPair.h"
 #include "link/CheckCode.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace orvex {
@@ -16,25 +15,18 @@ CBenchPeer::CBenchPeer(std::vector<std::uint8_t> reply, Answer answer)
     : m_reply(std::move(reply))
     , m_answer(answer)
 {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] {};
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 || ptsname_r(m_master, name, sizeof name) != 0) {
-        m_error = std::string("posix_openpt: ") + std::strerror(errno);
+    CPtyPair pair;
+    if (pair.Open() != 0) {
+        m_error = pair.Error();
         return;
     }
-    m_slaveKeeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios settings {};
-    if (m_slaveKeeper < 0 || tcgetattr(m_slaveKeeper, &settings) != 0) {
-        m_error = std::string(name) + ": " + std::strerror(errno);
-        return;
-    }
-    cfmakeraw(&settings);
-    tcsetattr(m_slaveKeeper, TCSANOW, &settings);
+    m_slavePath = pair.SlavePath();
+    m_slaveKeeper = pair.ReleaseSlave();
+    m_master = pair.ReleaseMaster();
     if (pipe2(m_wake, O_CLOEXEC) != 0) {
         m_error = std::string("pipe2: ") + std::strerror(errno);
         return;
     }
-    m_slavePath = name;
     m_thread = std::thread([this] { Run(); });
 }
 

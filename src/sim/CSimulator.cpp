@@ -1,5 +1,6 @@
 #include "sim/CSimulator.h"
 
+#include "link/CPtyPair.h"
 #include "link/CSerialLine.h"
 #include "link/LineMode.h"
 #include "sim/CSimDevice.h"
@@ -15,7 +16,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -60,55 +60,13 @@ std::string CSimulator::StartPty(const std::string& linkPath)
         m_lastError = m_device->SetupError();
         return {};
     }
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) {
-        m_lastError = SystemError("posix_openpt", errno);
+    if (m_pty.Open() != 0 || (!linkPath.empty() && m_pty.Link(linkPath) != 0)) {
+        m_lastError = m_pty.Error();
+        m_pty.Close();
         return {};
     }
-    char name[128] {};
-    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-        m_lastError = SystemError("pseudo-terminal", errno);
-        ::close(master);
-        return {};
-    }
-    // Holding the slave open keeps the master readable (no EIO) while the
-    // host closes and reopens its port; raw mode before anyone else opens
-    // it, or the line discipline would echo our replies back to us.
-    int keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (keeper < 0) {
-        m_lastError = SystemError(name, errno);
-        ::close(master);
-        return {};
-    }
-    termios settings {};
-    if (tcgetattr(keeper, &settings) == 0) {
-        cfmakeraw(&settings);
-        settings.c_cflag |= CLOCAL | CREAD;
-        tcsetattr(keeper, TCSANOW, &settings);
-    }
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    if (!linkPath.empty()) {
-        // The link goes only where nothing is: it is never ours to replace.
-        struct stat existing {};
-        int found = lstat(linkPath.c_str(), &existing);
-        if (found == 0 || errno != ENOENT) {
-            m_lastError = found == 0 ? linkPath + ": a file exists there already" : SystemError(linkPath, errno);
-            ::close(keeper);
-            ::close(master);
-            return {};
-        }
-        if (symlink(name, linkPath.c_str()) != 0) {
-            m_lastError = SystemError(linkPath, errno);
-            ::close(keeper);
-            ::close(master);
-            return {};
-        }
-        m_ownsLink = true;
-        m_linkPath = linkPath;
-    }
-    m_lineFd = master;
-    m_slaveKeeper = keeper;
-    m_slavePath = name;
+    m_lineFd = m_pty.Master();
+    m_slavePath = m_pty.SlavePath();
     std::string error;
     if (!StartThreads(error)) {
         m_lastError = error;
@@ -243,21 +201,9 @@ void CSimulator::CloseAll()
     if (m_port) {
         m_port->Close();
         m_port.reset();
-    } else if (m_lineFd >= 0) {
-        ::close(m_lineFd);
     }
     m_lineFd = -1;
-    if (m_slaveKeeper >= 0)
-        ::close(m_slaveKeeper);
-    m_slaveKeeper = -1;
-    if (m_ownsLink) {
-        // Only our own link: something else may have replaced it meanwhile.
-        char target[256] {};
-        ssize_t length = readlink(m_linkPath.c_str(), target, sizeof target - 1);
-        if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == m_slavePath)
-            ::unlink(m_linkPath.c_str());
-        m_ownsLink = false;
-    }
+    m_pty.Close();
     if (m_controlFd >= 0)
         ::close(m_controlFd);
     m_controlFd = -1;

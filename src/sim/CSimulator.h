@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/CPtyPair.h"
 #include "sim/SimTypes.h"
 
 #include <atomic>
@@ -48,7 +49,7 @@ public:
 
     bool IsRunning() const { return m_running.load(); }
     const std::string& SlavePath() const { return m_slavePath; }
-    const std::string& LinkPath() const { return m_linkPath; }
+    const std::string& LinkPath() const { return m_pty.LinkPath(); }
     // "<path>: <reason>" of the last failed Start*.
     std::string LastError() const;
 
@@ -85,16 +86,14 @@ private:
     std::atomic<bool> m_quit { false };
     std::atomic<std::uint64_t> m_noiseBytes { 0 };
     std::unique_ptr<CSerialLine> m_port; // a real serial line, when serving one
+    CPtyPair m_pty;             // the pseudo-terminal, when serving one
     int m_lineFd { -1 };        // pty master or serial line
-    int m_slaveKeeper { -1 };   // keeps the slave open while the host reopens it
     int m_controlFd { -1 };
     int m_wakePipe[2] { -1, -1 };
-    bool m_ownsLink { false };
     bool m_ownsControl { false };
     unsigned long m_controlDevice { 0 }; // identity of the socket file we made
     unsigned long m_controlInode { 0 };
     std::string m_slavePath;
-    std::string m_linkPath;
     std::string m_controlPath;
     FrameObserver m_frameObserver; // set before the line thread starts, then only read by it
     std::string m_lastError;    // written before threads start, read after

@@ -1,5 +1,6 @@
 #include "support/PtyPeer.h"
 
+#include "link/CPtyPair.h"
 #include "link/CheckCode.h"
 
 #include <cerrno>
@@ -7,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
-#include <termios.h>
 #include <unistd.h>
 
 namespace orvex::test {
@@ -35,21 +35,12 @@ Bytes MakeFrame(std::uint8_t address, const Bytes& data)
 
 PtyPeer::PtyPeer()
 {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
-        throw std::runtime_error("posix_openpt failed");
-    char name[128];
-    if (ptsname_r(m_master, name, sizeof name) != 0)
-        throw std::runtime_error("ptsname_r failed");
-    m_slavePath = name;
-    int keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios settings {};
-    if (keeper >= 0 && tcgetattr(keeper, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(keeper, TCSANOW, &settings);
-    }
-    m_slaveKeeper = keeper;
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    CPtyPair pair;
+    if (pair.Open() != 0)
+        throw std::runtime_error(pair.Error());
+    m_slavePath = pair.SlavePath();
+    m_slaveKeeper = pair.ReleaseSlave();
+    m_master = pair.ReleaseMaster();
     m_thread = std::thread([this] { Run(); });
 }
 
