@@ -50,10 +50,10 @@ void FinishFrame(std::uint8_t* frame, int length, std::uint8_t address)
     frame[length - 1] = static_cast<std::uint8_t>(code >> 8);
 }
 
-std::vector<std::uint8_t> BuildFrame(std::uint8_t address, std::span<const std::uint8_t> body)
+std::vector<std::uint8_t> BuildFrame(std::uint8_t address, std::span<const std::uint8_t> body, FrameForm form)
 {
     std::size_t shortLength = body.size() + kShortHeader + kCheckCodeSize;
-    bool longForm = shortLength > kLongestShortFrame;
+    bool longForm = form == FrameForm::Long || shortLength > kLongestShortFrame;
     std::size_t header = longForm ? kLongHeader : kShortHeader;
     std::size_t length = body.size() + header + kCheckCodeSize;
     std::vector<std::uint8_t> frame(length, 0);

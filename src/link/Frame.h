@@ -37,8 +37,11 @@ int FrameLength(const std::uint8_t* header);
 // Positions at or past `length` are never written.
 void FinishFrame(std::uint8_t* frame, int length, std::uint8_t address);
 
-// A whole frame around `body`: short form while it fits, long form after.
-std::vector<std::uint8_t> BuildFrame(std::uint8_t address, std::span<const std::uint8_t> body);
+enum class FrameForm { Shortest, Long };
+
+// A whole frame around `body`: short form while it fits, long form after
+// (or always, for replies that are long by definition).
+std::vector<std::uint8_t> BuildFrame(std::uint8_t address, std::span<const std::uint8_t> body, FrameForm form = FrameForm::Shortest);
 // A command frame: the code, then its data.
 std::vector<std::uint8_t> BuildCommandFrame(std::uint8_t address, std::uint8_t code, std::span<const std::uint8_t> data = {});
 // The host's six-byte ACK and NAK frames.

@@ -85,6 +85,11 @@ inline constexpr std::uint8_t kDiagnosticTestSwitch = 0x14;
 inline constexpr std::uint8_t kDiagnosticTestChassis = 0x15;
 inline constexpr std::uint8_t kDiagnosticTestCommunication = 0x16;
 
+// First byte of a DIAGNOSTIC STATUS REQUEST reply: no test has run, a test
+// is still running, or else the sub-command of the finished test.
+inline constexpr std::uint8_t kDiagnosticReady = 0x00;
+inline constexpr std::uint8_t kDiagnosticRunning = 0x1B;
+
 // Card-reader session sub-commands.
 inline constexpr std::uint8_t kGetFunds = 0x00;
 inline constexpr std::uint8_t kVendRequest = 0x01;
@@ -174,10 +179,48 @@ inline constexpr std::uint8_t kCapacitySensorFailure = 0x67;
 
 // ---- Card-reader poll states (byte 3 of a POLL CR reply) ---------------
 
-inline constexpr std::uint8_t kReaderNeedsSetup = 0x01;
-inline constexpr std::uint8_t kReaderEnabled = 0x09;
+inline constexpr std::uint8_t kReaderInactive = 0x01;
+inline constexpr std::uint8_t kReaderEnabled = 0x05;
+inline constexpr std::uint8_t kReaderState06 = 0x06;
+// A session is open: funds can be asked for and vends made.
+inline constexpr std::uint8_t kReaderReadyForVend = 0x07;
+inline constexpr std::uint8_t kReaderSetUp = 0x09;
+inline constexpr std::uint8_t kReaderPowerUp = 0x10;
 inline constexpr std::uint8_t kReaderBusy = 0x11;
+inline constexpr std::uint8_t kReaderState12 = 0x12;
+inline constexpr std::uint8_t kReaderPowerUpLast = 0x13;
+// After VEND/CANCEL: the cancel has been carried out.
 inline constexpr std::uint8_t kReaderIdle = 0x14;
+inline constexpr std::uint8_t kReaderState15 = 0x15;
+inline constexpr std::uint8_t kReaderState16 = 0x16;
+// The first byte of a GET FUNDS reply: 0xE0 + the number of entries.
+inline constexpr std::uint8_t kFundsTableMark = 0xE0;
+inline constexpr std::uint8_t kLastFundsTableMark = 0xE7;
+
+// ---- POWER RECOVERY record kinds (byte 3 of its reply) -----------------
+
+inline constexpr std::uint8_t kNoPowerCut = 0x00;
+inline constexpr std::uint8_t kCutWhilePacking = kStacking;
+inline constexpr std::uint8_t kCutWhileDispensing = kDispense;
+inline constexpr std::uint8_t kCutWhileUnloading = kUnload;
+
+// ---- Data bytes --------------------------------------------------------
+
+// Cassette type bytes (GET CASSETTE STATUS, records): bit 7 present, bit 6
+// full, low five bits the bill type (24 escrow, 31 unassigned).
+inline constexpr std::uint8_t kCassettePresent = 0x80;
+inline constexpr std::uint8_t kCassetteFull = 0x40;
+inline constexpr std::uint8_t kBillTypeMask = 0x1F;
+// Bill table exponent byte: bit 7 divides, bits 0-6 count the steps.
+inline constexpr std::uint8_t kExponentDivides = 0x80;
+inline constexpr std::uint8_t kExponentSteps = 0x7F;
+// SET CASSETTE FEEDING LEVEL: the unit's default level.
+inline constexpr std::uint8_t kDefaultFeedingLevel = 0xFF;
+// POWER RECOVERY after a cut while dispensing: bit 7 of a pair's type byte
+// marks a pair of the DISPENSE command (clear: bills in the dispenser).
+inline constexpr std::uint8_t kRequestedPair = 0x80;
+// DISPENSE by pairs: a count left out.
+inline constexpr std::uint8_t kNoCount = 0xFF;
 
 // ---- Log names ---------------------------------------------------------
 
@@ -213,9 +256,9 @@ std::span<const CommandName> CommandNames();
 // row's name, even when the host sent it as a plain DIAGNOSTIC.
 std::string_view CommandLogName(std::span<const std::uint8_t> frame);
 
-// The text the exchange log gives a poll state without a sub-state
-// ("IDLING"), empty for states whose text depends on the sub-state or
-// that have none.
+// The name of a poll state as people read it ("IDLING"). States whose log
+// line goes on with the sub-state ("REJECTING: ...") are named without it;
+// empty for states that have no name.
 std::string_view PollStateName(std::uint8_t state);
 
 } // namespace wire

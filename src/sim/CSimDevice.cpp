@@ -1,6 +1,7 @@
 #include "sim/CSimDevice.h"
 
-#include "link/CheckCode.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 #include "sim/SimFields.h"
 #include "sim/SimTimings.h"
 
@@ -11,12 +12,6 @@
 namespace orvex {
 
 using namespace simfields;
-
-namespace {
-
-constexpr std::uint8_t kUnitPoll = 0x33;
-
-} // namespace
 
 CSimDevice::CSimDevice(const SimOptions& options, Clock::time_point now)
     : m_options(options)
@@ -29,7 +24,7 @@ CSimDevice::CSimDevice(const SimOptions& options, Clock::time_point now)
     if (m_options.pace < 0.0001 || m_options.pace > 100.0)
         m_setupError = "--pace: must lie between 0.0001 and 100";
     m_cyclor = options.device == SimDeviceKind::Cyclor;
-    m_address = m_cyclor ? 1 : 3;
+    m_address = m_cyclor ? wire::kCyclorAddress : wire::kValidatorAddress;
     for (int index = 0; index < kSimCassettes; ++index) {
         const SimCassetteSetup& setup = options.cassettes[static_cast<std::size_t>(index)];
         SimCassetteState& cassette = m_ledger.cassettes[static_cast<std::size_t>(index)];
@@ -62,40 +57,14 @@ CSimDevice::CSimDevice(const SimOptions& options, Clock::time_point now)
 
 bool CSimDevice::PlaysAddress(std::uint8_t address) const
 {
-    return address == m_address || (address == 4 && m_options.cardReader);
-}
-
-SimBytes CSimDevice::Frame(std::uint8_t address, const std::vector<std::uint8_t>& data) const
-{
-    std::size_t length = data.size() + 5;
-    if (length > 255)
-        return LongFrame(address, data);
-    SimBytes frame(length, 0);
-    frame[0] = kSync;
-    frame[2] = static_cast<std::uint8_t>(length);
-    std::copy(data.begin(), data.end(), frame.begin() + 3);
-    FinishFrame(frame.data(), static_cast<int>(length), address);
-    return frame;
-}
-
-SimBytes CSimDevice::LongFrame(std::uint8_t address, const std::vector<std::uint8_t>& data) const
-{
-    std::size_t length = data.size() + 7;
-    SimBytes frame(length, 0);
-    frame[0] = kSync;
-    frame[2] = 0;
-    frame[3] = static_cast<std::uint8_t>(length >> 8);
-    frame[4] = static_cast<std::uint8_t>(length & 0xFF);
-    std::copy(data.begin(), data.end(), frame.begin() + 5);
-    FinishFrame(frame.data(), static_cast<int>(length), address);
-    return frame;
+    return address == m_address || (address == wire::kCardReaderAddress && m_options.cardReader);
 }
 
 // ---- Frames ------------------------------------------------------------
 
 SimBytes CSimDevice::HandleFrame(const SimBytes& frame, Clock::time_point now)
 {
-    if (frame.size() < 6 || frame.size() != frame[2]) {
+    if (frame.size() < kShortestFrame || frame.size() != frame[2]) {
         ++m_framesSkipped;
         return {};
     }
@@ -106,7 +75,7 @@ SimBytes CSimDevice::HandleFrame(const SimBytes& frame, Clock::time_point now)
     }
     ++m_framesReceived;
     // The host's ACK and NAK close an exchange; they are never answered.
-    if (frame.size() == 6 && (frame[3] == kAckCode || frame[3] == kNakCode))
+    if (frame.size() == kShortestFrame && (frame[3] == wire::kAck || frame[3] == wire::kNak))
         return {};
     if (m_silent)
         return {};
@@ -114,13 +83,13 @@ SimBytes CSimDevice::HandleFrame(const SimBytes& frame, Clock::time_point now)
     if (m_nakNext) {
         // Refused on the line: the command is not carried out.
         m_nakNext = false;
-        return Frame(address, { kNakCode });
+        return BuildNak(address);
     }
     Settle(now);
     bool poll = false;
     bool shownBefore = m_reported;
     bool cancelBefore = m_readerCancelPending;
-    SimBytes reply = address == 4 ? ReaderCommand(frame, now, poll) : UnitCommand(frame, now, poll);
+    SimBytes reply = address == wire::kCardReaderAddress ? ReaderCommand(frame, now, poll) : UnitCommand(frame, now, poll);
     bool intact = true;
     if (m_garbageNext) {
         m_garbageNext = false;
@@ -130,8 +99,8 @@ SimBytes CSimDevice::HandleFrame(const SimBytes& frame, Clock::time_point now)
         reply.assign(length, 0);
         for (auto& noise : reply) {
             noise = static_cast<std::uint8_t>(byte(m_random));
-            if (noise == kSync)
-                noise = 0x03;
+            if (noise == wire::kSync)
+                noise = wire::kSync + 1;
         }
     } else if (m_corruptNext) {
         m_corruptNext = false;
@@ -149,26 +118,26 @@ SimBytes CSimDevice::HandleFrame(const SimBytes& frame, Clock::time_point now)
 SimBytes CSimDevice::UnitCommand(const SimBytes& frame, Clock::time_point now, bool& poll)
 {
     const std::uint8_t command = frame[3];
-    const std::size_t parameters = frame.size() - 6;
-    auto reply = [&](const std::vector<std::uint8_t>& data) { return Frame(m_address, data); };
-    auto invalid = [&] { return Frame(m_address, Invalid()); };
+    const std::size_t parameters = frame.size() - kShortestFrame;
+    auto reply = [&](const std::vector<std::uint8_t>& data) { return BuildFrame(m_address, data); };
+    auto invalid = [&] { return BuildFrame(m_address, Invalid()); };
 
     switch (command) {
-    case 0x30: // RESET
+    case wire::kReset:
         return reply(Reset(now));
-    case 0x31: { // STATUS REQUEST
+    case wire::kStatusRequest: {
         std::vector<std::uint8_t> data;
         Append24(data, m_enableMask);
         Append24(data, m_security);
         Append24(data, m_cyclor ? RoutedMask() : 0);
         return reply(data);
     }
-    case 0x32: // SET SECURITY
+    case wire::kSetSecurity:
         if (parameters < 3)
             return invalid();
         m_security = Read24(frame, 4);
         return reply(Ack());
-    case kUnitPoll: {
+    case wire::kPoll: {
         poll = true;
         PollState state = CurrentPoll(now);
         // Only the phase's own code marks it as seen; BUSY or a failure
@@ -179,68 +148,68 @@ SimBytes CSimDevice::UnitCommand(const SimBytes& frame, Clock::time_point now, b
         data.insert(data.end(), state.detail.begin(), state.detail.end());
         return reply(data);
     }
-    case 0x34: // BILL TYPE
+    case wire::kBillType:
         if (parameters < 6)
             return invalid();
         m_enableMask = Read24(frame, 4) & kMask24;
         m_escrowMask = Read24(frame, 7) & kMask24;
         return reply(Ack());
-    case 0x35: // PACK
+    case wire::kPack:
         if (m_phase != SimPhase::Escrow || Frozen(now))
             return invalid();
         Enter(SimPhase::Stacking, now);
         return reply(Ack());
-    case 0x36: // RETURN
+    case wire::kReturn:
         if (m_phase != SimPhase::Escrow || Frozen(now))
             return invalid();
         Enter(SimPhase::Returning, now);
         return reply(Ack());
-    case 0x37: // IDENTIFICATION
+    case wire::kIdentification:
         return reply(Identification(false));
-    case 0x38: // HOLD
+    case wire::kHold:
         if (m_phase != SimPhase::Escrow)
             return invalid();
         m_escrowSince = now;
         return reply(Ack());
-    case 0x39: // SET BAR PARAMETERS
+    case wire::kSetBarParameters:
         if (parameters < 2)
             return invalid();
         m_barFormat = frame[4];
         m_barLength = frame[5];
         return reply(Ack());
-    case 0x3A: // EXTRACT BARCODE
+    case wire::kExtractBarcode:
         if (m_lastBarcode.empty())
             return invalid();
         return reply(std::vector<std::uint8_t>(m_lastBarcode.begin(), m_lastBarcode.end()));
-    case 0x41: { // BILL TABLE
+    case wire::kBillTable: {
         std::vector<std::uint8_t> data;
         for (const SimBill& bill : m_bills) {
             data.push_back(bill.digits);
             for (std::size_t letter = 0; letter < 3; ++letter)
                 data.push_back(letter < bill.country.size() ? static_cast<std::uint8_t>(bill.country[letter]) : 0);
-            data.push_back(bill.exponent < 0 ? static_cast<std::uint8_t>(0x80 | (-bill.exponent & 0x7F))
-                                             : static_cast<std::uint8_t>(bill.exponent & 0x7F));
+            data.push_back(bill.exponent < 0 ? static_cast<std::uint8_t>(wire::kExponentDivides | (-bill.exponent & wire::kExponentSteps))
+                                             : static_cast<std::uint8_t>(bill.exponent & wire::kExponentSteps));
         }
         return reply(data);
     }
-    case 0x51: { // CRC32
+    case wire::kCrc32: {
         std::vector<std::uint8_t> data;
         Append32(data, m_cyclor ? 0x5A3C96E1u : 0x1280FF01u);
         return reply(data);
     }
-    case 0x54: { // VALIDATION SOFTWARE IDENTIFICATION
+    case wire::kValidationSoftwareIdentification: {
         std::vector<std::uint8_t> data;
         PutText(data, 3, 15, m_cyclor ? "VS-CY3-USD-0731" : "VS-BV24-USD-042");
         PutText(data, 18, 3, "");
         Append32(data, m_cyclor ? 0x7E21C0DEu : 0x1280FF01u);
         return reply(data);
     }
-    case 0x68: // SET OPTIONS
+    case wire::kSetOptions:
         if (parameters < 4)
             return invalid();
         m_optionWord = Read32(frame, 4);
         return reply(Ack());
-    case 0x69: { // GET OPTIONS
+    case wire::kGetOptions: {
         std::vector<std::uint8_t> data;
         Append32(data, m_optionWord);
         return reply(data);
@@ -253,34 +222,34 @@ SimBytes CSimDevice::UnitCommand(const SimBytes& frame, Clock::time_point now, b
         return invalid();
 
     switch (command) {
-    case 0x3B: { // GET CASSETTE STATUS
+    case wire::kGetCassetteStatus: {
         std::vector<std::uint8_t> data;
         for (const auto& cassette : m_ledger.cassettes) {
-            std::uint8_t first = static_cast<std::uint8_t>(0x80 | (cassette.type & 0x1F));
+            std::uint8_t first = static_cast<std::uint8_t>(wire::kCassettePresent | (cassette.type & wire::kBillTypeMask));
             if (cassette.full)
-                first |= 0x40;
+                first |= wire::kCassetteFull;
             data.push_back(first);
             data.push_back(static_cast<std::uint8_t>(cassette.count));
         }
         return reply(data);
     }
-    case 0x3C:
+    case wire::kDispense:
         return reply(Dispense(frame, now));
-    case 0x3D:
+    case wire::kUnload:
         return reply(Unload(frame, now));
-    case 0x3E:
+    case wire::kExtendedIdentification:
         return reply(Identification(true));
-    case 0x40:
+    case wire::kSetCassetteType:
         return reply(SetCassetteType(frame, now));
-    case 0x43: { // GET CASSETTE FEEDING LEVEL
+    case wire::kGetCassetteFeedingLevel: {
         return reply(std::vector<std::uint8_t>(m_feedingLevel.begin(), m_feedingLevel.end()));
     }
-    case 0x44: // SET CASSETTE FEEDING LEVEL
+    case wire::kSetCassetteFeedingLevel:
         if (parameters < 2 || frame[4] < 1 || frame[4] > kSimCassettes)
             return invalid();
-        m_feedingLevel[frame[4] - 1u] = frame[5] == 0xFF ? 50 : frame[5];
+        m_feedingLevel[frame[4] - 1u] = frame[5] == wire::kDefaultFeedingLevel ? 50 : frame[5];
         return reply(Ack());
-    case 0x53: { // MODULE IDENTIFICATION
+    case wire::kModuleIdentification: {
         std::vector<std::uint8_t> data;
         PutText(data, 3, 12, "CPU004217731");
         PutText(data, 15, 12, "DSP003318842");
@@ -289,15 +258,15 @@ SimBytes CSimDevice::UnitCommand(const SimBytes& frame, Clock::time_point now, b
         PutText(data, 51, 12, "CAS001100453");
         return reply(data);
     }
-    case 0x60: // REQUEST STATISTICS
-        return LongFrame(m_address, StatisticsData());
-    case 0x62: // GET CY TIME / SET CY TIME
+    case wire::kRequestStatistics:
+        return BuildFrame(m_address, StatisticsData(), FrameForm::Long);
+    case wire::kCyTime: // GET CY TIME without data, SET CY TIME with
         if (parameters == 0)
             return reply(ClockData());
         return reply(SetClock(frame));
-    case 0x66:
+    case wire::kPowerRecovery:
         return reply(PowerRecovery());
-    case 0x67: // EMPTY DISPENSER
+    case wire::kEmptyDispenser:
         if (m_phase == SimPhase::DispenseMoving || m_phase == SimPhase::DispenseWaiting)
             return invalid();
         for (auto& waiting : m_dispenser) {
@@ -306,15 +275,15 @@ SimBytes CSimDevice::UnitCommand(const SimBytes& frame, Clock::time_point now, b
             waiting = 0;
         }
         return reply(Ack());
-    case 0x70: { // EXTENDED CASSETTE STATUS REQUEST
+    case wire::kExtendedCassetteStatus: {
         if (parameters < 1 || frame[4] < 1 || frame[4] > kSimCassettes)
             return invalid();
         const SimCassetteState& cassette = m_ledger.cassettes[frame[4] - 1u];
         std::vector<std::uint8_t> data { static_cast<std::uint8_t>(cassette.count) };
-        data.insert(data.end(), static_cast<std::size_t>(cassette.count), static_cast<std::uint8_t>(cassette.type & 0x1F));
+        data.insert(data.end(), static_cast<std::size_t>(cassette.count), static_cast<std::uint8_t>(cassette.type & wire::kBillTypeMask));
         return reply(data);
     }
-    case 0xF0:
+    case wire::kDiagnostic:
         return reply(Diagnostic(frame, now));
     default:
         return invalid();

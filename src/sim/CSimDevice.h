@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/WireVocabulary.h"
 #include "sim/SimControl.h"
 #include "sim/SimFrameParser.h"
 #include "sim/SimTypes.h"
@@ -85,8 +86,6 @@ private:
         std::vector<std::uint8_t> detail; // bytes after the state
     };
 
-    SimBytes Frame(std::uint8_t address, const std::vector<std::uint8_t>& data) const;
-    SimBytes LongFrame(std::uint8_t address, const std::vector<std::uint8_t>& data) const;
     SimBytes UnitCommand(const SimBytes& frame, Clock::time_point now, bool& poll);
     SimBytes ReaderCommand(const SimBytes& frame, Clock::time_point now, bool& poll);
 
@@ -95,8 +94,8 @@ private:
     std::uint8_t PhaseCode() const;
     bool Frozen(Clock::time_point now) const;
     bool AtRest() const;
-    std::vector<std::uint8_t> Ack() const { return { 0x00 }; }
-    std::vector<std::uint8_t> Invalid() const { return { 0x30 }; }
+    std::vector<std::uint8_t> Ack() const { return { wire::kAck }; }
+    std::vector<std::uint8_t> Invalid() const { return { wire::kInvalidCommand }; }
     std::vector<std::uint8_t> Reset(Clock::time_point now);
     std::vector<std::uint8_t> Dispense(const SimBytes& frame, Clock::time_point now);
     std::vector<std::uint8_t> Unload(const SimBytes& frame, Clock::time_point now);
@@ -140,7 +139,7 @@ private:
     SimPhase m_phase { SimPhase::PowerUp };
     Clock::time_point m_phaseStart {};
     bool m_reported { false };
-    std::uint8_t m_powerUpCode { 0x10 };
+    std::uint8_t m_powerUpCode { wire::kPowerUp };
 
     std::uint32_t m_enableMask { 0 };
     std::uint32_t m_escrowMask { 0 };
@@ -193,7 +192,7 @@ private:
     Clock::time_point m_testDone {};
 
     // Card reader.
-    std::uint8_t m_readerBase { 0x10 }; // 0x10 power up, 1 idle, 5 enabled, 7 session
+    std::uint8_t m_readerBase { wire::kReaderPowerUp };
     bool m_readerEnabled { false };
     Clock::time_point m_readerBusyUntil {};
     bool m_readerCancelPending { false };

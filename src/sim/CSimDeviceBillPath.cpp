@@ -17,41 +17,41 @@ std::uint8_t CSimDevice::PhaseCode() const
 {
     switch (m_phase) {
     case SimPhase::PowerUp: return m_powerUpCode;
-    case SimPhase::Initializing: return 0x13;
-    case SimPhase::Rest: return m_enableMask != 0 ? 0x14 : 0x19;
-    case SimPhase::Accepting: return 0x15;
-    case SimPhase::Escrow: return 0x80;
-    case SimPhase::Stacking: return 0x17;
-    case SimPhase::Stacked: return 0x81;
-    case SimPhase::Returning: return 0x18;
-    case SimPhase::Returned: return 0x82;
-    case SimPhase::Rejecting: return 0x1C;
+    case SimPhase::Initializing: return wire::kInitializing;
+    case SimPhase::Rest: return m_enableMask != 0 ? wire::kIdling : wire::kDisabled;
+    case SimPhase::Accepting: return wire::kAccepting;
+    case SimPhase::Escrow: return wire::kEscrowPosition;
+    case SimPhase::Stacking: return wire::kStacking;
+    case SimPhase::Stacked: return wire::kBillStacked;
+    case SimPhase::Returning: return wire::kReturning;
+    case SimPhase::Returned: return wire::kBillReturned;
+    case SimPhase::Rejecting: return wire::kRejecting;
     case SimPhase::DispenseMoving:
-    case SimPhase::DispenseWaiting: return 0x1D;
-    case SimPhase::Dispensed: return 0x25;
-    case SimPhase::InvalidBillNumber: return 0x28;
-    case SimPhase::Unloading: return 0x1E;
-    case SimPhase::Unloaded: return 0x26;
-    case SimPhase::SettingType: return 0x21;
-    case SimPhase::TypeSet: return 0x29;
+    case SimPhase::DispenseWaiting: return wire::kDispensing;
+    case SimPhase::Dispensed: return wire::kDispensed;
+    case SimPhase::InvalidBillNumber: return wire::kInvalidBillNumber;
+    case SimPhase::Unloading: return wire::kUnloading;
+    case SimPhase::Unloaded: return wire::kUnloaded;
+    case SimPhase::SettingType: return wire::kSettingCassetteType;
+    case SimPhase::TypeSet: return wire::kCassetteTypeSet;
     }
-    return 0x19;
+    return wire::kDisabled;
 }
 
 CSimDevice::PollState CSimDevice::CurrentPoll(Clock::time_point now) const
 {
     PollState poll;
     if (now < m_busyUntil) {
-        poll.state = 0x1B;
+        poll.state = wire::kBusy;
         return poll;
     }
     if (m_phase != SimPhase::PowerUp && m_boxRemoved) {
-        poll.state = 0x42;
+        poll.state = wire::kBoxRemoved;
         return poll;
     }
     if (m_phase != SimPhase::PowerUp && m_failure != 0) {
         poll.state = m_failure;
-        if (m_failure == 0x47)
+        if (m_failure == wire::kFailure)
             poll.detail = { m_failureDetail[0], m_failureDetail[1] };
         return poll;
     }
@@ -271,11 +271,11 @@ void CSimDevice::Interrupt(Clock::time_point now, bool powerCut)
 {
     std::vector<std::uint8_t> record;
     if (powerCut)
-        m_powerUpCode = 0x10;
+        m_powerUpCode = wire::kPowerUp;
     switch (m_phase) {
     case SimPhase::PowerUp:
         if (powerCut && m_ledger.inChannel > 0)
-            m_powerUpCode = 0x11;
+            m_powerUpCode = wire::kPowerUpWithBillInChannel;
         break;
     case SimPhase::Accepting:
     case SimPhase::Escrow:
@@ -283,7 +283,7 @@ void CSimDevice::Interrupt(Clock::time_point now, bool powerCut)
     case SimPhase::Rejecting:
         // After a power cut the bill stays in the channel until RESET.
         if (powerCut)
-            m_powerUpCode = 0x11;
+            m_powerUpCode = wire::kPowerUpWithBillInChannel;
         else
             ReturnChannelBill();
         break;
@@ -291,17 +291,17 @@ void CSimDevice::Interrupt(Clock::time_point now, bool powerCut)
         int type = m_channelType;
         FinishStacking();
         if (powerCut) {
-            record = { 0x17, static_cast<std::uint8_t>(type & 0x1F), static_cast<std::uint8_t>(m_destination) };
-            m_powerUpCode = 0x12;
+            record = { wire::kCutWhilePacking, static_cast<std::uint8_t>(type & wire::kBillTypeMask), static_cast<std::uint8_t>(m_destination) };
+            m_powerUpCode = wire::kPowerUpWithBillInStacker;
         }
         break;
     }
     case SimPhase::DispenseMoving:
     case SimPhase::DispenseWaiting:
         if (powerCut) {
-            record = { 0x3C };
+            record = { wire::kCutWhileDispensing };
             for (const auto& pair : m_dispenseRequest) {
-                record.push_back(static_cast<std::uint8_t>(0x80 | (pair.first & 0x1F)));
+                record.push_back(static_cast<std::uint8_t>(wire::kRequestedPair | (pair.first & wire::kBillTypeMask)));
                 record.push_back(pair.second);
             }
             for (int type = 0; type < kSimBillTypes; ++type) {
@@ -322,8 +322,8 @@ void CSimDevice::Interrupt(Clock::time_point now, bool powerCut)
         int moved = MoveUnloaded(now, false);
         if (powerCut) {
             int type = m_ledger.cassettes[static_cast<std::size_t>(m_unloadCassette)].type;
-            record = { 0x3D, static_cast<std::uint8_t>(m_unloadCassette + 1), static_cast<std::uint8_t>(m_unloadAsked),
-                static_cast<std::uint8_t>(type & 0x1F), static_cast<std::uint8_t>(moved) };
+            record = { wire::kCutWhileUnloading, static_cast<std::uint8_t>(m_unloadCassette + 1), static_cast<std::uint8_t>(m_unloadAsked),
+                static_cast<std::uint8_t>(type & wire::kBillTypeMask), static_cast<std::uint8_t>(moved) };
         }
         break;
     }
@@ -339,7 +339,7 @@ void CSimDevice::Interrupt(Clock::time_point now, bool powerCut)
     }
     // A cut with nothing under way keeps an unread record of an earlier one.
     if (!record.empty() || m_recovery.empty())
-        m_recovery = record.empty() ? std::vector<std::uint8_t> { 0x00 } : record;
+        m_recovery = record.empty() ? std::vector<std::uint8_t> { wire::kNoPowerCut } : record;
 }
 
 std::vector<std::uint8_t> CSimDevice::Reset(Clock::time_point now)
@@ -348,7 +348,7 @@ std::vector<std::uint8_t> CSimDevice::Reset(Clock::time_point now)
     m_failure = 0;
     m_enableMask = 0;
     m_escrowMask = 0;
-    m_powerUpCode = 0x10;
+    m_powerUpCode = wire::kPowerUp;
     m_testCode = 0;
     Enter(SimPhase::Initializing, now);
     return Ack();

@@ -1,6 +1,6 @@
 #include "sim/CSimDevice.h"
 
-#include "link/CheckCode.h"
+#include "link/Frame.h"
 #include "sim/SimFields.h"
 #include "sim/SimTimings.h"
 
@@ -17,57 +17,57 @@ using namespace simfields;
 std::uint8_t CSimDevice::ReaderState(Clock::time_point now) const
 {
     if (now < m_readerBusyUntil)
-        return 0x11;
+        return wire::kReaderBusy;
     if (m_readerCancelPending)
-        return 0x14;
+        return wire::kReaderIdle;
     return m_readerBase;
 }
 
 SimBytes CSimDevice::ReaderCommand(const SimBytes& frame, Clock::time_point now, bool& poll)
 {
     const std::uint8_t command = frame[3];
-    const std::size_t parameters = frame.size() - 6;
-    auto reply = [&](const std::vector<std::uint8_t>& data) { return Frame(4, data); };
-    auto invalid = [&] { return Frame(4, Invalid()); };
+    const std::size_t parameters = frame.size() - kShortestFrame;
+    auto reply = [&](const std::vector<std::uint8_t>& data) { return BuildFrame(wire::kCardReaderAddress, data); };
+    auto invalid = [&] { return BuildFrame(wire::kCardReaderAddress, Invalid()); };
     bool busy = now < m_readerBusyUntil;
     switch (command) {
-    case 0x31: // RESET
-        m_readerBase = 1;
+    case wire::kReaderReset:
+        m_readerBase = wire::kReaderInactive;
         m_readerEnabled = false;
         m_readerCancelPending = false;
         m_readerFunds = 0;
         m_readerBusyUntil = now + Scaled(kReaderResetMs);
         return reply(Ack());
-    case 0x33: { // POLL CR
+    case wire::kReaderPoll: {
         poll = true;
         std::uint8_t state = ReaderState(now);
-        if (state == 0x14)
+        if (state == wire::kReaderIdle)
             m_readerCancelPending = false; // the cancel has been seen
         return reply({ state, 0 });
     }
-    case 0x11: // set-up: scale byte and currency
-        if (parameters < 4 || busy || m_readerBase == 0x10)
+    case wire::kReaderSetup: // scale byte and currency
+        if (parameters < 4 || busy || m_readerBase == wire::kReaderPowerUp)
             return invalid();
-        return reply({ 0x00, frame[4] });
-    case 0x15: { // CR IDENTIFICATION
+        return reply({ wire::kAck, frame[4] });
+    case wire::kReaderIdentification: {
         const char text[] = "ORVEX CR-10 1.3.2 CR0000004711";
         return reply(std::vector<std::uint8_t>(text, text + sizeof text - 1));
     }
-    case 0x14: // ENABLE CR
-        if (parameters < 1 || busy || m_readerBase == 0x10)
+    case wire::kEnableReader:
+        if (parameters < 1 || busy || m_readerBase == wire::kReaderPowerUp)
             return invalid();
         m_readerEnabled = frame[4] != 0;
-        if (m_readerBase == 1 || m_readerBase == 5)
-            m_readerBase = m_readerEnabled ? 5 : 1;
+        if (m_readerBase == wire::kReaderInactive || m_readerBase == wire::kReaderEnabled)
+            m_readerBase = m_readerEnabled ? wire::kReaderEnabled : wire::kReaderInactive;
         return reply(Ack());
-    case 0x13: {
-        if (parameters < 1 || busy || m_readerBase == 0x10)
+    case wire::kReaderSession: {
+        if (parameters < 1 || busy || m_readerBase == wire::kReaderPowerUp)
             return invalid();
         std::uint8_t sub = frame[4];
         switch (sub) {
-        case 0x00: { // GET FUNDS
-            std::vector<std::uint8_t> data { 0xE0 };
-            if (m_readerBase == 7) {
+        case wire::kGetFunds: {
+            std::vector<std::uint8_t> data { wire::kFundsTableMark };
+            if (m_readerBase == wire::kReaderReadyForVend) {
                 std::string currency = m_bills.empty() ? "USD" : m_bills[0].country;
                 data.insert(data.end(), currency.begin(), currency.begin() + 3);
                 Append32(data, m_readerFunds);
@@ -75,27 +75,27 @@ SimBytes CSimDevice::ReaderCommand(const SimBytes& frame, Clock::time_point now,
             }
             return reply(data);
         }
-        case 0x01:
-        case 0x02: { // VEND/REQUEST
+        case wire::kVendRequest:
+        case wire::kVendRequestSecondForm: {
             if (parameters < 10)
                 return invalid();
             std::uint32_t amount = Read32(frame, 6);
-            if (m_readerBase != 7 || amount > m_readerFunds)
-                return reply({ kNakCode }); // refused
+            if (m_readerBase != wire::kReaderReadyForVend || amount > m_readerFunds)
+                return reply({ wire::kNak }); // refused
             m_readerFunds -= amount;
             return reply(Ack());
         }
-        case 0x03: // VEND/CANCEL
+        case wire::kVendCancel:
             m_readerCancelPending = true;
             return reply(Ack());
-        case 0x04: // END SESSION
-            m_readerBase = m_readerEnabled ? 5 : 1;
+        case wire::kEndSession:
+            m_readerBase = m_readerEnabled ? wire::kReaderEnabled : wire::kReaderInactive;
             m_readerFunds = 0;
             return reply(Ack());
-        case 0x10: // START SESSION
-            if (m_readerBase != 1 && m_readerBase != 5)
+        case wire::kStartSession:
+            if (m_readerBase != wire::kReaderInactive && m_readerBase != wire::kReaderEnabled)
                 return invalid();
-            m_readerBase = 7;
+            m_readerBase = wire::kReaderReadyForVend;
             m_readerFunds = kSessionFunds;
             return reply(Ack());
         default:

@@ -116,7 +116,7 @@ std::vector<std::uint8_t> CSimDevice::SetCassetteType(const SimBytes& frame, Clo
 {
     if (frame.size() < 8 || frame[4] < 1 || frame[4] > kSimCassettes || !AtRest() || Frozen(now))
         return Invalid();
-    int type = frame[5] & 0x1F;
+    int type = frame[5] & wire::kBillTypeMask;
     if (type > kSimEscrowCassetteType && type != kSimUnassignedType)
         return Invalid();
     m_typeCassette = frame[4] - 1;

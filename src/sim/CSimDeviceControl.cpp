@@ -25,41 +25,12 @@ std::string CSimDevice::Describe(int type) const
 
 std::string CSimDevice::StateName(std::uint8_t state) const
 {
-    switch (state) {
-    case 0x10: return "POWER UP";
-    case 0x11: return "POWER UP WITH BILL IN CHANNEL";
-    case 0x12: return "POWER UP WITH BILL IN STACKER";
-    case 0x13: return "INITIALIZING";
-    case 0x14: return "IDLING";
-    case 0x15: return "ACCEPTING";
-    case 0x17: return "STACKING";
-    case 0x18: return "RETURNING";
-    case 0x19: return "DISABLED";
-    case 0x1B: return "BUSY";
-    case 0x1C: return "REJECTING";
-    case 0x1D: return "DISPENSING";
-    case 0x1E: return "UNLOADING";
-    case 0x21: return "SETTING CASSETTE TYPE";
-    case 0x25: return "DISPENSED";
-    case 0x26: return "UNLOADED";
-    case 0x28: return "INVALID BILL NUMBER";
-    case 0x29: return "CASSETTE TYPE IS SET";
-    case 0x41: return "BOX FULL";
-    case 0x42: return "BOX REMOVED";
-    case 0x43: return "JAM IN ACCEPTOR";
-    case 0x44: return "JAM IN STACKER";
-    case 0x45: return "CHEATED";
-    case 0x46: return "PAUSED";
-    case 0x47: return "FAILURE";
-    case 0x80: return "ESCROW";
-    case 0x81: return "STACKED";
-    case 0x82: return "RETURNED";
-    default: {
-        char text[8];
-        std::snprintf(text, sizeof text, "%02X", state);
-        return text;
-    }
-    }
+    std::string_view name = wire::PollStateName(state);
+    if (!name.empty())
+        return std::string(name);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", state);
+    return text;
 }
 
 std::string CSimDevice::InsertBill(int type, const std::string& barcode, Clock::time_point now)
@@ -78,14 +49,14 @@ std::string CSimDevice::InsertBill(int type, const std::string& barcode, Clock::
     m_rejectReason = 0;
     bool known = type == kSimCouponType || (type < static_cast<int>(m_bills.size()) && m_bills[static_cast<std::size_t>(type)].digits != 0);
     if (!known) {
-        m_rejectReason = 0x65; // identification error
+        m_rejectReason = wire::kIdentificationError;
         Count(m_statistics.unrecognized);
     } else if (type == kSimCouponType && barcode.empty()) {
-        m_rejectReason = 0x92; // unrecognized barcode
+        m_rejectReason = wire::kUnrecognizedBarcode;
     } else if (type == kSimCouponType && m_barLength != 0 && barcode.size() != m_barLength) {
-        m_rejectReason = 0x93; // invalid barcode length
+        m_rejectReason = wire::kInvalidBarcodeLength;
     } else if ((m_enableMask & (1u << type)) == 0) {
-        m_rejectReason = 0x68; // denomination inhibited
+        m_rejectReason = wire::kDenominationInhibited;
     }
     m_toEscrow = (m_escrowMask & (1u << type)) != 0;
     Enter(SimPhase::Accepting, now);
@@ -151,7 +122,7 @@ std::string CSimDevice::Control(const SimControlCommand& command, Clock::time_po
         m_escrowMask = 0;
         m_busyUntil = {};
         m_testCode = 0;
-        m_readerBase = 0x10;
+        m_readerBase = wire::kReaderPowerUp;
         m_readerEnabled = false;
         m_readerCancelPending = false;
         m_readerFunds = 0;
@@ -180,16 +151,16 @@ std::string CSimDevice::Control(const SimControlCommand& command, Clock::time_po
         if (m_phase == SimPhase::PowerUp)
             return "error: fail: the unit is powering up";
         m_failure = static_cast<std::uint8_t>(command.number);
-        m_failureDetail[0] = static_cast<std::uint8_t>(command.second >= 0 ? command.second : 0x50);
+        m_failureDetail[0] = static_cast<std::uint8_t>(command.second >= 0 ? command.second : wire::kStackerMotorFailure);
         m_failureDetail[1] = static_cast<std::uint8_t>(command.third >= 0 ? command.third : 0x00);
-        if (m_failure == 0x47) {
+        if (m_failure == wire::kFailure) {
             switch (m_failureDetail[0]) {
-            case 0x50: Count(m_statistics.failures[kFailureStacking]); break;
-            case 0x51:
-            case 0x52: Count(m_statistics.failures[kFailureTransport]); break;
-            case 0x53: Count(m_statistics.failures[kFailureAligning]); break;
-            case 0x65: Count(m_statistics.failures[kFailureOptical]); break;
-            case 0x66: Count(m_statistics.failures[kFailureMagnetic]); break;
+            case wire::kStackerMotorFailure: Count(m_statistics.failures[kFailureStacking]); break;
+            case wire::kTransportMotorSpeed:
+            case wire::kTransportMotorFailure: Count(m_statistics.failures[kFailureTransport]); break;
+            case wire::kAligningMotorFailure: Count(m_statistics.failures[kFailureAligning]); break;
+            case wire::kOpticalSensorsFailure: Count(m_statistics.failures[kFailureOptical]); break;
+            case wire::kMagneticSensorsFailure: Count(m_statistics.failures[kFailureMagnetic]); break;
             default: break;
             }
         }

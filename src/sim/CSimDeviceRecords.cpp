@@ -134,7 +134,7 @@ std::vector<std::uint8_t> CSimDevice::SetClock(const SimBytes& frame)
 std::vector<std::uint8_t> CSimDevice::PowerRecovery()
 {
     // Told once: a second read must not credit the same bills again.
-    std::vector<std::uint8_t> record = m_recovery.empty() ? std::vector<std::uint8_t> { 0x00 } : m_recovery;
+    std::vector<std::uint8_t> record = m_recovery.empty() ? std::vector<std::uint8_t> { wire::kNoPowerCut } : m_recovery;
     m_recovery.clear();
     return record;
 }
@@ -145,17 +145,17 @@ std::vector<std::uint8_t> CSimDevice::Diagnostic(const SimBytes& frame, Clock::t
         return Invalid();
     std::uint8_t sub = frame[4];
     switch (sub) {
-    case 0x00: { // DIAGNOSTIC STATUS REQUEST
+    case wire::kDiagnosticStatusRequest: {
         if (m_testCode == 0)
-            return { 0x00 };
+            return { wire::kDiagnosticReady };
         if (now < m_testDone)
-            return { 0x1B };
+            return { wire::kDiagnosticRunning };
         std::vector<std::uint8_t> data { m_testCode };
         std::uint64_t result = 0;
         int width = 2;
-        if (m_testCode == 0x10 || m_testCode == 0x11)
+        if (m_testCode == wire::kDiagnosticSensorState || m_testCode == wire::kDiagnosticTestValidator)
             width = 6;
-        if (m_testCode == 0x10) {
+        if (m_testCode == wire::kDiagnosticSensorState) {
             bool inHead = m_ledger.inChannel > 0 && m_phase != SimPhase::Stacking;
             if (inHead)
                 result |= 1ull << 8; // validating head input sensor
@@ -163,33 +163,36 @@ std::vector<std::uint8_t> CSimDevice::Diagnostic(const SimBytes& frame, Clock::t
                 result |= 1ull << 17; // central sensor of the upper tract
             if (m_ledger.inDispenser > 0)
                 result |= 1ull << 28; // dispenser exit sensor
-        } else if (m_testCode == 0x11) {
-            if (m_failure == 0x43)
+        } else if (m_testCode == wire::kDiagnosticTestValidator) {
+            if (m_failure == wire::kJamInAcceptor)
                 result |= 1ull << 41; // transport mechanism
-            if (m_failure == 0x44)
+            if (m_failure == wire::kJamInStacker)
                 result |= 1ull << 45; // stacking platform position sensor
         }
         for (int byte = width - 1; byte >= 0; --byte)
             data.push_back(static_cast<std::uint8_t>(result >> (8 * byte)));
         return data;
     }
-    case 0x01: { // DIAGNOSTIC IDENTIFICATION REQUEST
+    case wire::kDiagnosticIdentificationRequest: {
         const char texts[] = "ORVEX\0Cyclor CY-300\0" "2.07.14";
         return std::vector<std::uint8_t>(texts, texts + sizeof texts);
     }
-    case 0x02: // DIAGNOSTIC SUPPORTED FUNCTIONS
-        return { 0x00, 0x01, 0x02, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16 };
-    case 0x12:
+    case wire::kDiagnosticSupportedFunctions:
+        return { wire::kDiagnosticStatusRequest, wire::kDiagnosticIdentificationRequest, wire::kDiagnosticSupportedFunctions,
+            wire::kDiagnosticSensorState, wire::kDiagnosticTestValidator, wire::kDiagnosticTestCassette,
+            wire::kDiagnosticTestDispenser, wire::kDiagnosticTestSwitch, wire::kDiagnosticTestChassis,
+            wire::kDiagnosticTestCommunication };
+    case wire::kDiagnosticTestCassette:
         if (frame.size() < 8 || frame[5] < 1 || frame[5] > kSimCassettes)
             return Invalid();
         m_testCassette = frame[5];
         [[fallthrough]];
-    case 0x10:
-    case 0x11:
-    case 0x13:
-    case 0x14:
-    case 0x15:
-    case 0x16:
+    case wire::kDiagnosticSensorState:
+    case wire::kDiagnosticTestValidator:
+    case wire::kDiagnosticTestDispenser:
+    case wire::kDiagnosticTestSwitch:
+    case wire::kDiagnosticTestChassis:
+    case wire::kDiagnosticTestCommunication:
         m_testCode = sub;
         m_testDone = now + Scaled(kDiagnosticTestMs);
         return Ack();

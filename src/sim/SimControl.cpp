@@ -1,5 +1,7 @@
 #include "sim/SimControl.h"
 
+#include "link/WireVocabulary.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -205,9 +207,9 @@ SimControlParse ParseControlLine(std::string_view line)
         if (!CheckCount(words, 1, 3, failure))
             return failure;
         SimControlParse parse = Ok(SimControlVerb::Fail);
-        if (!ParseHexByte(words[1], parse.command.number) || parse.command.number < 0x41 || parse.command.number > 0x47)
+        if (!ParseHexByte(words[1], parse.command.number) || parse.command.number < wire::kBoxFull || parse.command.number > wire::kFailure)
             return Fail(words[1], "not a failure code (hexadecimal 41 to 47)");
-        if (words.size() > 2 && parse.command.number != 0x47)
+        if (words.size() > 2 && parse.command.number != wire::kFailure)
             return Fail(words[2], "only failure 47 takes detail bytes");
         if (words.size() > 2 && !ParseHexByte(words[2], parse.command.second))
             return Fail(words[2], "not a hexadecimal byte");

@@ -1,6 +1,7 @@
 #include "sim/SimFrameParser.h"
 
-#include "link/CheckCode.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 
 namespace orvex {
 
@@ -11,27 +12,26 @@ enum class Candidate { Frame, Incomplete, Bad };
 // Judges the bytes from `start` as one frame; `length` is set for a frame.
 Candidate Judge(const std::uint8_t* data, std::size_t size, std::size_t start, std::size_t& length)
 {
-    std::size_t available = size - start;
-    if (available < 3)
-        return Candidate::Incomplete;
-    const std::uint8_t* frame = data + start;
-    if (frame[2] == 0)
+    std::span<const std::uint8_t> bytes(data + start, size - start);
+    if (bytes.size() > 2 && bytes[2] == wire::kLongFormMark)
         return Candidate::Bad; // long form: never sent by a host
-    length = frame[2];
-    if (length < 6 || length > kSimMaxCommandFrame)
-        return Candidate::Bad;
-    if (available < length)
+    int frameLength = 0;
+    switch (JudgeFrame(bytes, frameLength)) {
+    case FrameVerdict::Whole:
+        length = static_cast<std::size_t>(frameLength);
+        return Candidate::Frame;
+    case FrameVerdict::NeedMore:
         return Candidate::Incomplete;
-    std::uint16_t expected = CheckCodeOver(frame, length - 2);
-    std::uint16_t received = static_cast<std::uint16_t>(frame[length - 2] | (frame[length - 1] << 8));
-    return expected == received ? Candidate::Frame : Candidate::Bad;
+    default:
+        return Candidate::Bad;
+    }
 }
 
 // A complete, valid frame starting somewhere after `start`, if any.
 bool CompleteFrameAfter(const std::uint8_t* data, std::size_t size, std::size_t start, std::size_t& found)
 {
     for (std::size_t at = start + 1; at < size; ++at) {
-        if (data[at] != kSync)
+        if (data[at] != wire::kSync)
             continue;
         std::size_t length = 0;
         if (Judge(data, size, at, length) == Candidate::Frame) {
@@ -49,7 +49,7 @@ SimFrameScan ScanFrames(const std::uint8_t* data, std::size_t size)
     SimFrameScan scan;
     std::size_t at = 0;
     while (at < size) {
-        if (data[at] != kSync) {
+        if (data[at] != wire::kSync) {
             ++at;
             ++scan.skipped;
             continue;
