@@ -34,25 +34,25 @@ public:
     void SetStatusText(std::string_view) override { }
 };
 
-using Handler = COperatorPanel::Outcome (COperatorPanel::*)();
+using Handler = CommandId;
 
 // Every button but those that wait for the unit for long (Initialize BC,
 // the unloading and dispensing sequences poll for minutes when the replies
 // keep coming) and polling mode.
 constexpr Handler kHandlers[] = {
-    &COperatorPanel::Reset, &COperatorPanel::Poll, &COperatorPanel::StatusRequest, &COperatorPanel::Identification,
-    &COperatorPanel::ExtendedIdentification, &COperatorPanel::GetBillTable, &COperatorPanel::BillType,
-    &COperatorPanel::SetBarcodeParameters, &COperatorPanel::SetSecurity, &COperatorPanel::ExtractBar,
-    &COperatorPanel::Stack, &COperatorPanel::Return, &COperatorPanel::Hold, &COperatorPanel::GetCrc32,
-    &COperatorPanel::RequestStatistics, &COperatorPanel::ModuleIdentification,
-    &COperatorPanel::ValidationSoftwareIdentification, &COperatorPanel::SetOptions, &COperatorPanel::GetOptions,
-    &COperatorPanel::GetTime, &COperatorPanel::GetCassetteStatus, &COperatorPanel::SetCassetteType,
-    &COperatorPanel::UnloadCommand, &COperatorPanel::DispenseCommand, &COperatorPanel::PowerRecovery,
-    &COperatorPanel::EmptyDispenser, &COperatorPanel::ExtendedCassetteStatus, &COperatorPanel::SetLevel,
-    &COperatorPanel::GetLevel, &COperatorPanel::DgnStatus, &COperatorPanel::DgnIdent, &COperatorPanel::DgnFunctions,
-    &COperatorPanel::DgnSensors, &COperatorPanel::DgnValidator, &COperatorPanel::DgnCassette,
-    &COperatorPanel::DgnDispenser, &COperatorPanel::DgnSwitch, &COperatorPanel::DgnChassis, &COperatorPanel::DgnComm,
-    &COperatorPanel::Diagnostic,
+    CommandId::Reset, CommandId::Poll, CommandId::StatusRequest, CommandId::Identification,
+    CommandId::ExtendedIdentification, CommandId::GetBillTable, CommandId::BillType,
+    CommandId::SetBarcodeParameters, CommandId::SetSecurity, CommandId::ExtractBar,
+    CommandId::Stack, CommandId::Return, CommandId::Hold, CommandId::GetCrc32,
+    CommandId::RequestStatistics, CommandId::ModuleIdentification,
+    CommandId::ValidationSoftwareIdentification, CommandId::SetOptions, CommandId::GetOptions,
+    CommandId::GetTime, CommandId::GetCassetteStatus, CommandId::SetCassetteType,
+    CommandId::UnloadCommand, CommandId::DispenseCommand, CommandId::PowerRecovery,
+    CommandId::EmptyDispenser, CommandId::ExtendedCassetteStatus, CommandId::SetLevel,
+    CommandId::GetLevel, CommandId::DgnStatus, CommandId::DgnIdent, CommandId::DgnFunctions,
+    CommandId::DgnSensors, CommandId::DgnValidator, CommandId::DgnCassette,
+    CommandId::DgnDispenser, CommandId::DgnSwitch, CommandId::DgnChassis, CommandId::DgnComm,
+    CommandId::Diagnostic,
 };
 
 bool EndsWithOk(const std::string& line)
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     panel.SetMembers(members);
     fake->ClearWritten();
 
-    COperatorPanel::Outcome outcome = (panel.*handler)();
+    COperatorPanel::Outcome outcome = panel.Run(handler);
     std::string result = panel.GetResultLine();
     switch (outcome) {
     case COperatorPanel::Outcome::NothingSent:

@@ -1,6 +1,7 @@
 #include "app/COperatorPanel.h"
 
 #include "app/CPanelObserver.h"
+#include "app/CommandRegistry.h"
 #include "app/HexText.h"
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
@@ -24,8 +25,6 @@ constexpr std::uint8_t kNotAssigned = 253;
 constexpr std::uint8_t kEscrowStatus = 252;
 constexpr std::uint8_t kEscrowBillType = 24;
 constexpr int kDispenseTypes = 25;
-// 7 + n must fit the one-byte length of a short frame.
-constexpr int kMaxDiagnosticBytes = 255 - 7;
 constexpr int kPollingExtra = 100;
 constexpr int kNoSuchFile = 2; // ENOENT
 
@@ -141,74 +140,71 @@ void COperatorPanel::Message(std::string_view text)
         observer->OnMessage(std::string(text));
 }
 
-COperatorPanel::Outcome COperatorPanel::Report(bool ok, std::string_view success, std::string_view prefix, TextKind kind)
+void COperatorPanel::ShowBefore(const CommandRow& row)
+{
+    if (row.before != nullptr)
+        SetResultLine(row.before, true);
+}
+
+COperatorPanel::Outcome COperatorPanel::Report(bool ok, const CommandRow& row)
 {
     if (ok) {
-        SetResultLine(std::string(success), true);
+        SetResultLine(std::string(row.success), true);
         return Outcome::Succeeded;
     }
     const int code = m_protocol.GetLastResultCode();
-    std::string text(prefix);
+    std::string text(row.prefix);
     if (code == 0)
         text += kUnexpectedReply; // failed with no code: the reply was short or did not fit
     else
-        text += kind == TextKind::Device ? CVMCInterface::ResultText(code) : CKRMSProtocol::ErrorText(code);
+        text += row.failure == FailureText::Device ? CVMCInterface::ResultText(code) : CKRMSProtocol::ErrorText(code);
     SetResultLine(std::move(text), true);
     return Outcome::Failed;
 }
 
-COperatorPanel::Outcome COperatorPanel::ReportCode(int code, std::string_view success, std::string_view prefix)
+COperatorPanel::Outcome COperatorPanel::ReportCode(int code, const CommandRow& row)
 {
     if (code == 0) {
-        SetResultLine(std::string(success), true);
+        SetResultLine(std::string(row.success), true);
         return Outcome::Succeeded;
     }
-    SetResultLine(std::string(prefix) + CVMCInterface::ResultText(code), true);
+    SetResultLine(std::string(row.prefix) + CVMCInterface::ResultText(code), true);
     return Outcome::Failed;
 }
 
 // ---- Command buttons ---------------------------------------------------------
 
-COperatorPanel::Outcome COperatorPanel::Reset()
+COperatorPanel::Outcome COperatorPanel::Run(CommandId id)
 {
-    SetResultLine("", true);
-    return Report(m_protocol.Reset(Address()), "Reset: OK", "Reset:");
+    const CommandRow& row = Command(id);
+    return (this->*row.handler)(row);
 }
 
-COperatorPanel::Outcome COperatorPanel::Poll()
+COperatorPanel::Outcome COperatorPanel::SendExchange(const CommandRow& row)
+{
+    const PanelMembers members = GetMembers();
+    ShowBefore(row);
+    return Report(row.exchange(m_protocol, members), row);
+}
+
+COperatorPanel::Outcome COperatorPanel::Poll(const CommandRow& row)
 {
     const int address = Address();
     if (address == kCardReaderAddress)
         return Outcome::NothingSent;
-    SetResultLine("Wait...", true);
-    return Report(m_protocol.Poll(address), "Poll: OK", "Poll: ");
+    ShowBefore(row);
+    return Report(m_protocol.Poll(address), row);
 }
 
-COperatorPanel::Outcome COperatorPanel::StatusRequest()
-{
-    return Report(m_protocol.StatusRequest(Address()), "Status : OK", "Status : ");
-}
-
-COperatorPanel::Outcome COperatorPanel::Identification()
-{
-    return Report(m_protocol.Identification(Address()), "Identification : OK", "Identification : ");
-}
-
-COperatorPanel::Outcome COperatorPanel::ExtendedIdentification()
-{
-    return Report(m_protocol.ExtendedIdentification(Address()), "Extended Identification : OK",
-        "Extended  Identification : ");
-}
-
-COperatorPanel::Outcome COperatorPanel::GetBillTable()
+COperatorPanel::Outcome COperatorPanel::GetBillTable(const CommandRow& row)
 {
     std::array<BillTypeEntry, kBillTypes> table = m_device.GetBillTable();
     const bool ok = m_protocol.BillTable(table.data(), Address());
     m_device.SetBillTable(table);
-    return Report(ok, "Get Bill Table : OK", "Get Bill Table : ");
+    return Report(ok, row);
 }
 
-COperatorPanel::Outcome COperatorPanel::BillType()
+COperatorPanel::Outcome COperatorPanel::BillType(const CommandRow& row)
 {
     try {
         const PanelMembers members = GetMembers();
@@ -219,7 +215,7 @@ COperatorPanel::Outcome COperatorPanel::BillType()
         const std::uint32_t enabledMask = static_cast<std::uint32_t>(*enabled & 0xFFFFFF);
         const std::uint32_t escrowMask = static_cast<std::uint32_t>(*escrow & 0xFFFFFF);
         const bool ok = m_protocol.BillType(enabledMask, escrowMask, members.deviceAddress);
-        const Outcome outcome = Report(ok, "Bill Type: OK", "Bill Type: ");
+        const Outcome outcome = Report(ok, row);
         m_engine.SetEnabledBills(enabledMask);
         CProgramValues::Instance().escrowMask.store(escrowMask);
         return outcome;
@@ -229,86 +225,25 @@ COperatorPanel::Outcome COperatorPanel::BillType()
     }
 }
 
-COperatorPanel::Outcome COperatorPanel::SetBarcodeParameters()
-{
-    const PanelMembers members = GetMembers();
-    return Report(m_protocol.SetBarParameters(1, members.barcodeLength, members.deviceAddress),
-        "Setting Barcode Parameters: OK", "Setting Barcode Parameters:");
-}
-
-COperatorPanel::Outcome COperatorPanel::SetSecurity()
+COperatorPanel::Outcome COperatorPanel::SetSecurity(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     const auto levels = ParseHexText(members.security);
     if (!levels)
         return Outcome::NothingSent;
-    return Report(m_protocol.SetSecurity(static_cast<std::uint32_t>(*levels & 0xFFFFFF), members.deviceAddress),
-        "Setting Security: OK", "Setting Security:");
+    return Report(m_protocol.SetSecurity(static_cast<std::uint32_t>(*levels & 0xFFFFFF), members.deviceAddress), row);
 }
 
-COperatorPanel::Outcome COperatorPanel::ExtractBar()
-{
-    std::string text;
-    return Report(m_protocol.ExtractBarcode(text, Address()), "Extract Barcode: OK", "Extract Barcode:");
-}
-
-COperatorPanel::Outcome COperatorPanel::Stack()
-{
-    return Report(m_protocol.Pack(Address()), "Pack: OK", "Pack:");
-}
-
-COperatorPanel::Outcome COperatorPanel::Return()
-{
-    return Report(m_protocol.Return(Address()), "Return: OK", "Return:");
-}
-
-COperatorPanel::Outcome COperatorPanel::Hold()
-{
-    return Report(m_protocol.Hold(Address()), "Hold: OK", "Hold:");
-}
-
-COperatorPanel::Outcome COperatorPanel::GetCrc32()
-{
-    std::uint32_t value = 0;
-    return Report(m_protocol.Crc32(value, Address()), "CRC32 : OK", "CRC32 : ");
-}
-
-COperatorPanel::Outcome COperatorPanel::RequestStatistics()
-{
-    std::vector<std::uint8_t> buffer(10000);
-    return Report(m_protocol.RequestStatistics(buffer.data(), static_cast<int>(buffer.size()), Address()),
-        "Request statistics: OK", "Request statistics:");
-}
-
-COperatorPanel::Outcome COperatorPanel::ModuleIdentification()
-{
-    return Report(m_protocol.ModuleIdentification(Address()), "Module Identification : OK",
-        "Module Identification : ");
-}
-
-COperatorPanel::Outcome COperatorPanel::ValidationSoftwareIdentification()
-{
-    return Report(m_protocol.ValidationSoftwareIdentification(Address()), "Validation Software Identification : OK",
-        "Validation Software Identification : ");
-}
-
-COperatorPanel::Outcome COperatorPanel::SetOptions()
+COperatorPanel::Outcome COperatorPanel::SetOptions(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     const auto options = ParseHexText(members.options);
     if (!options)
         return Outcome::NothingSent;
-    return Report(m_protocol.SetOptions(static_cast<std::uint32_t>(*options), members.deviceAddress),
-        "Setting Options: OK", "Setting Options:");
+    return Report(m_protocol.SetOptions(static_cast<std::uint32_t>(*options), members.deviceAddress), row);
 }
 
-COperatorPanel::Outcome COperatorPanel::GetOptions()
-{
-    std::uint32_t options = 0;
-    return Report(m_protocol.GetOptions(options, Address()), "Requesting Options : OK", "Requesting Options : ");
-}
-
-COperatorPanel::Outcome COperatorPanel::InitializeBC()
+COperatorPanel::Outcome COperatorPanel::InitializeBC(const CommandRow& row)
 {
     CProgramValues::Instance().closing.store(0);
     SetSequenceFlag(1);
@@ -321,13 +256,13 @@ COperatorPanel::Outcome COperatorPanel::InitializeBC()
             const int code = m_device.InitRecycler(static_cast<std::uint32_t>(*security & 0xFFFFFF),
                 members.barcodeLength, options ? static_cast<std::uint32_t>(*options) : 0, members.deviceAddress, 1);
             if (code == 0) {
-                SetResultLine("Initialization passed", true);
+                SetResultLine(std::string(row.success), true);
                 outcome = Outcome::Succeeded;
             } else {
                 // The protocol's text when a command failed; the device
                 // interface's own when the sequence refused a state.
                 const int last = m_protocol.GetLastResultCode();
-                SetResultLine(std::string("Initialization failed:")
+                SetResultLine(std::string(row.prefix)
                         + (last != 0 ? CKRMSProtocol::ErrorText(last) : CVMCInterface::ResultText(code)),
                     true);
                 outcome = Outcome::Failed;
@@ -341,23 +276,19 @@ COperatorPanel::Outcome COperatorPanel::InitializeBC()
     return outcome;
 }
 
-COperatorPanel::Outcome COperatorPanel::GetTime()
+// The clock buttons show their outcome only in the log list.
+COperatorPanel::Outcome COperatorPanel::GetTime(const CommandRow&)
 {
     std::time_t time = 0;
     return m_protocol.GetCyTime(time) ? Outcome::Succeeded : Outcome::Failed;
 }
 
-COperatorPanel::Outcome COperatorPanel::SyncTime()
+COperatorPanel::Outcome COperatorPanel::SyncTime(const CommandRow&)
 {
     return m_device.CheckClock() == 0 ? Outcome::Succeeded : Outcome::Failed;
 }
 
-COperatorPanel::Outcome COperatorPanel::GetCassetteStatus()
-{
-    return Report(m_protocol.GetCassetteStatus(), "Cassette status request:OK", "Cassette status request failed:");
-}
-
-COperatorPanel::Outcome COperatorPanel::SetCassetteType()
+COperatorPanel::Outcome COperatorPanel::SetCassetteType(const CommandRow& row)
 {
     PanelMembers members = GetMembers();
     if (!IsCassetteChoice(members.settingsCassette)) {
@@ -373,53 +304,39 @@ COperatorPanel::Outcome COperatorPanel::SetCassetteType()
         m_members.cassetteBillType = kEscrowBillType;
         members.cassetteBillType = kEscrowBillType;
     }
-    return Report(m_protocol.SetCassetteType(members.settingsCassette, mode, members.cassetteBillType),
-        "Set Cassete Status: OK", "Set Cassete Status: ");
+    return Report(m_protocol.SetCassetteType(members.settingsCassette, mode, members.cassetteBillType), row);
 }
 
-COperatorPanel::Outcome COperatorPanel::UnloadCommand()
+COperatorPanel::Outcome COperatorPanel::UnloadCommand(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     if (!IsCassetteChoice(members.unloadCassette)) {
         Message(kCassetteMessage);
         return Outcome::NothingSent;
     }
-    SetResultLine("Unloading...", true);
-    return Report(m_protocol.Unload(members.unloadCassette, static_cast<std::uint8_t>(members.unloadNumber)),
-        "Unload Cmd: OK", "Unload Cmd:", TextKind::Device);
+    ShowBefore(row);
+    return Report(m_protocol.Unload(members.unloadCassette, static_cast<std::uint8_t>(members.unloadNumber)), row);
 }
 
-COperatorPanel::Outcome COperatorPanel::UnloadingSequence()
+COperatorPanel::Outcome COperatorPanel::UnloadingSequence(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     if (!IsCassetteChoice(members.unloadCassette)) {
         Message(kCassetteMessage);
         return Outcome::NothingSent;
     }
-    SetResultLine("Unloading...", true);
+    ShowBefore(row);
     std::uint8_t counts[kCassettes] = {};
     counts[members.unloadCassette] = static_cast<std::uint8_t>(members.unloadNumber);
     CProgramValues::Instance().closing.store(0);
     SetSequenceFlag(1);
     const int code = m_device.Unload(counts);
-    const Outcome outcome = ReportCode(code, "Unload: OK", "Unload:");
+    const Outcome outcome = ReportCode(code, row);
     SetSequenceFlag(0);
     return outcome;
 }
 
-COperatorPanel::Outcome COperatorPanel::DispenseCommand()
-{
-    const PanelMembers members = GetMembers();
-    SetResultLine("Dispensing...", true);
-    const std::uint8_t pairs[6] = {
-        static_cast<std::uint8_t>(members.dispenseType1), static_cast<std::uint8_t>(members.dispenseNumber1),
-        static_cast<std::uint8_t>(members.dispenseType2), static_cast<std::uint8_t>(members.dispenseNumber2),
-        members.dispenseType3, static_cast<std::uint8_t>(members.dispenseNumber3),
-    };
-    return Report(m_protocol.DispensePairs(pairs), "Dispense: OK", "Dispense:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DispensingSequence()
+COperatorPanel::Outcome COperatorPanel::DispensingSequence(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     const std::array<std::pair<unsigned, int>, 3> rows { {
@@ -428,51 +345,36 @@ COperatorPanel::Outcome COperatorPanel::DispensingSequence()
         { members.dispenseType3, members.dispenseNumber3 },
     } };
     std::array<int, kDispenseTypes> totals {};
-    for (std::size_t row = 0; row < rows.size(); ++row) {
-        const auto [type, number] = rows[row];
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const auto [type, number] = rows[index];
         if (number <= 0)
             continue;
         // A type without an entry in the count table, or a total that a
         // count byte cannot hold, is refused rather than sent wrong.
         if (type >= kDispenseTypes) {
-            Message(Format("Dispense row %d: bill type %d is above 24", static_cast<int>(row + 1), static_cast<int>(type)));
+            Message(Format("Dispense row %d: bill type %d is above 24", static_cast<int>(index + 1), static_cast<int>(type)));
             return Outcome::NothingSent;
         }
         totals[type] += number;
         if (totals[type] > 255) {
-            Message(Format("Dispense row %d: more than 255 bills of bill type %d", static_cast<int>(row + 1),
+            Message(Format("Dispense row %d: more than 255 bills of bill type %d", static_cast<int>(index + 1),
                 static_cast<int>(type)));
             return Outcome::NothingSent;
         }
     }
-    SetResultLine("Dispensing...", true);
+    ShowBefore(row);
     std::uint8_t counts[kDispenseTypes] = {};
     for (int type = 0; type < kDispenseTypes; ++type)
         counts[type] = static_cast<std::uint8_t>(totals[static_cast<std::size_t>(type)]);
     CProgramValues::Instance().closing.store(0);
     SetSequenceFlag(1);
     const int code = m_device.Dispense(counts);
-    const Outcome outcome = ReportCode(code, "Dispense: OK", "Dispense:");
+    const Outcome outcome = ReportCode(code, row);
     SetSequenceFlag(0);
     return outcome;
 }
 
-COperatorPanel::Outcome COperatorPanel::PowerRecovery()
-{
-    SetResultLine("", true);
-    std::uint8_t state = 0;
-    std::uint8_t buffer[256] = {};
-    int count = 0;
-    return Report(m_protocol.PowerRecovery(state, buffer, sizeof buffer, count), "Power Recovery: OK",
-        "Power Recovery:");
-}
-
-COperatorPanel::Outcome COperatorPanel::EmptyDispenser()
-{
-    return Report(m_protocol.EmptyDispenser(), "Empty Dispenser: OK", "Empty Dispenser:");
-}
-
-COperatorPanel::Outcome COperatorPanel::ExtendedCassetteStatus()
+COperatorPanel::Outcome COperatorPanel::ExtendedCassetteStatus(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     if (!IsCassetteChoice(members.extendedStatusCassette)) {
@@ -483,10 +385,10 @@ COperatorPanel::Outcome COperatorPanel::ExtendedCassetteStatus()
     int count = 0;
     return Report(m_protocol.ExtendedCassetteStatus(static_cast<std::uint8_t>(members.extendedStatusCassette + 1),
                       buffer, sizeof buffer, count),
-        "Requesting Extended Cassette Status : OK", "Requesting Extended Cassette Status : ");
+        row);
 }
 
-COperatorPanel::Outcome COperatorPanel::SetLevel()
+COperatorPanel::Outcome COperatorPanel::SetLevel(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     if (!IsCassetteChoice(members.feedingCassette)) {
@@ -495,14 +397,14 @@ COperatorPanel::Outcome COperatorPanel::SetLevel()
     }
     return Report(m_protocol.SetCassetteFeedingLevel(members.feedingCassette,
                       static_cast<std::uint8_t>(members.feedingLevel), members.feedingDisable != 0),
-        "Set Cassete Feeding Level: OK", "Set Cassete Feeding Level: ");
+        row);
 }
 
-COperatorPanel::Outcome COperatorPanel::GetLevel()
+COperatorPanel::Outcome COperatorPanel::GetLevel(const CommandRow& row)
 {
     std::uint8_t output[256] = {};
     if (!m_protocol.GetCassetteFeedingLevel(output, sizeof output))
-        return Report(false, "", "Get Cassete Feeding Level: ");
+        return Report(false, row);
     // output[0] is the count n (L - 5), then the n levels.
     const int count = std::min<int>(output[0], static_cast<int>(sizeof output) - 1);
     if (m_sink != nullptr) {
@@ -511,26 +413,11 @@ COperatorPanel::Outcome COperatorPanel::GetLevel()
         m_sink->AddLine(CExchangeLog::kSeparator);
         m_sink->SelectLastLine();
     }
-    SetResultLine("Get Cassete Feeding Level: OK", true);
+    SetResultLine(std::string(row.success), true);
     return Outcome::Succeeded;
 }
 
-COperatorPanel::Outcome COperatorPanel::DgnStatus()
-{
-    std::uint8_t status = 0;
-    std::uint8_t buffer[256] = {};
-    int count = 0;
-    return Report(m_protocol.DiagnosticStatusRequest(status, buffer, sizeof buffer, count, Address()),
-        "Diagnostics/Status request: OK", "Diagnostics/Status request:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnIdent()
-{
-    return Report(m_protocol.DiagnosticIdentificationRequest(Address()), "Diagnostics/Identification request: OK",
-        "Diagnostics/Identification request:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnFunctions()
+COperatorPanel::Outcome COperatorPanel::DgnFunctions(const CommandRow& row)
 {
     std::uint8_t buffer[256] = {};
     int count = 0;
@@ -545,53 +432,10 @@ COperatorPanel::Outcome COperatorPanel::DgnFunctions()
         std::lock_guard lock(m_mutex);
         m_members.diagnosticCodeList = std::move(codes);
     }
-    return Report(ok, "Diagnostics/Function list: OK", "Diagnostics/Function list:", TextKind::Device);
+    return Report(ok, row);
 }
 
-COperatorPanel::Outcome COperatorPanel::DgnSensors()
-{
-    return Report(m_protocol.DiagnosticSensorState(Address()), "Diagnostics/Sensor state: OK",
-        "Diagnostics/Sensor state:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnValidator()
-{
-    return Report(m_protocol.DiagnosticTestValidator(Address()), "Diagnostics/Test Validator: OK",
-        "Diagnostics/Test Validator:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnCassette()
-{
-    const PanelMembers members = GetMembers();
-    return Report(m_protocol.DiagnosticTestCassette(members.diagnosticCassette, members.deviceAddress),
-        "Diagnostics/Test cassette: OK", "Diagnostics/Test cassette:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnDispenser()
-{
-    return Report(m_protocol.DiagnosticTestDispenser(Address()), "Diagnostics/Test dispenser: OK",
-        "Diagnostics/Test dispenser:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnSwitch()
-{
-    return Report(m_protocol.DiagnosticTestSwitch(Address()), "Diagnostics/Test switch: OK",
-        "Diagnostics/Test switch:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnChassis()
-{
-    return Report(m_protocol.DiagnosticTestChassis(Address()), "Diagnostics/Test chassis: OK",
-        "Diagnostics/Test chassis:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::DgnComm()
-{
-    return Report(m_protocol.DiagnosticTestCommunication(Address()), "Diagnostics/Test communication: OK",
-        "Diagnostics/Test communication:", TextKind::Device);
-}
-
-COperatorPanel::Outcome COperatorPanel::Diagnostic()
+COperatorPanel::Outcome COperatorPanel::Diagnostic(const CommandRow& row)
 {
     const PanelMembers members = GetMembers();
     const int count = members.diagnosticByte;
@@ -605,8 +449,7 @@ COperatorPanel::Outcome COperatorPanel::Diagnostic()
     std::array<std::uint8_t, 256> bytes {};
     for (int index = 0; index < count && index < 8; ++index)
         bytes[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(data >> (8 * index));
-    return Report(m_protocol.Diagnostic(code, bytes.data(), count, members.deviceAddress), "Diagnostics: OK",
-        "Diagnostics:", TextKind::Device);
+    return Report(m_protocol.Diagnostic(code, bytes.data(), count, members.deviceAddress), row);
 }
 
 // ---- Polling mode --------------------------------------------------------------
@@ -686,13 +529,19 @@ bool COperatorPanel::IsPolling() const { return m_engine.IsRunning(); }
 
 const std::vector<std::string>& COperatorPanel::PollingDisabledButtons()
 {
-    static const std::vector<std::string> buttons {
-        "Poll", "Reset", "Identification", "Extended Identification", "Status request", "Dispensing sequence",
-        "Dispense Command", "Unload Command", "Unloading sequence", "Bill Type", "Get Bill Table", "Set security",
-        "Sync Time", "Get Time", "Get cassette status", "Set Cassette Type", "Return", "Stack", "Hold", "Extract BAR",
-        "Set barcode parameters", "Initialize BC", "Power Recovery", "Set options", "Get options", "Get CRC32",
-        "Empty Dispenser", "Set level", "Get level",
-    };
+    static const std::vector<std::string> buttons = [] {
+        std::vector<std::string> captions;
+        for (const CommandRow& row : CommandRows()) {
+            if (row.polling == PollingUse::Disabled) {
+                // "Get cassette status " carries a trailing blank in its caption.
+                std::string caption(row.caption);
+                while (!caption.empty() && caption.back() == ' ')
+                    caption.pop_back();
+                captions.push_back(std::move(caption));
+            }
+        }
+        return captions;
+    }();
     return buttons;
 }
 

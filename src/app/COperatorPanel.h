@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CommandId.h"
 #include "app/PanelMembers.h"
 
 #include <cstdint>
@@ -16,6 +17,7 @@ class CKRMSProtocol;
 class CLogSink;
 class CPanelObserver;
 class CVMC;
+struct CommandRow;
 
 // The main window without its toolkit: its members with their initial
 // values, one handler per command button, the option boxes, polling mode,
@@ -33,6 +35,11 @@ public:
     };
 
     static constexpr int kNoPort = 17;
+    // 7 + n must fit the one-byte length of a short frame.
+    static constexpr int kMaxDiagnosticBytes = 255 - 7;
+
+    // What a row of the command registry calls.
+    using RowHandler = Outcome (COperatorPanel::*)(const CommandRow& row);
 
     // The engines are not owned. `log` is the protocol engine's observer
     // (the panel makes it so in Attach); `sink` is where "Get level" adds
@@ -55,50 +62,9 @@ public:
     std::string GetResultLine() const;
 
     // ---- Command buttons -----------------------------------------------------
-    Outcome Reset();
-    Outcome Poll();
-    Outcome StatusRequest();
-    Outcome Identification();
-    Outcome ExtendedIdentification();
-    Outcome GetBillTable();
-    Outcome BillType();
-    Outcome SetBarcodeParameters();
-    Outcome SetSecurity();
-    Outcome ExtractBar();
-    Outcome Stack();
-    Outcome Return();
-    Outcome Hold();
-    Outcome GetCrc32();
-    Outcome RequestStatistics();
-    Outcome ModuleIdentification();
-    Outcome ValidationSoftwareIdentification();
-    Outcome SetOptions();
-    Outcome GetOptions();
-    Outcome InitializeBC();
-    Outcome GetTime();
-    Outcome SyncTime();
-    Outcome GetCassetteStatus();
-    Outcome SetCassetteType();
-    Outcome UnloadCommand();
-    Outcome UnloadingSequence();
-    Outcome DispenseCommand();
-    Outcome DispensingSequence();
-    Outcome PowerRecovery();
-    Outcome EmptyDispenser();
-    Outcome ExtendedCassetteStatus();
-    Outcome SetLevel();
-    Outcome GetLevel();
-    Outcome DgnStatus();
-    Outcome DgnIdent();
-    Outcome DgnFunctions();
-    Outcome DgnSensors();
-    Outcome DgnValidator();
-    Outcome DgnCassette();
-    Outcome DgnDispenser();
-    Outcome DgnSwitch();
-    Outcome DgnChassis();
-    Outcome DgnComm();
-    Outcome Diagnostic();
+    // The button of `id`, as its row in the command registry says: the
+    // row's handler with the row's texts.
+    Outcome Run(CommandId id);
 
     // ---- Polling mode ----------------------------------------------------------
     // "Polling mode" clicked: starts or stops by the member's value.
@@ -112,7 +78,8 @@ public:
     void StopPolling();
     bool IsPolling() const;
 
-    // The captions of the buttons that polling mode disables.
+    // The captions of the buttons that polling mode disables (from the
+    // command registry).
     static const std::vector<std::string>& PollingDisabledButtons();
 
     // ---- Option boxes (after the window pulled the members) -------------------
@@ -152,12 +119,36 @@ public:
     static constexpr std::string_view kUnexpectedReply = "Unexpected reply";
 
 private:
-    enum class TextKind { Protocol, Device };
+    // The registry's rows name the handlers below.
+    friend struct CCommandTable;
 
-    // Result line after a protocol command: success text, or prefix + E.
-    Outcome Report(bool ok, std::string_view success, std::string_view prefix, TextKind kind = TextKind::Protocol);
+    // A plain row: its text before, its command, its result line.
+    Outcome SendExchange(const CommandRow& row);
+    Outcome Poll(const CommandRow& row);
+    Outcome GetBillTable(const CommandRow& row);
+    Outcome BillType(const CommandRow& row);
+    Outcome SetSecurity(const CommandRow& row);
+    Outcome SetOptions(const CommandRow& row);
+    Outcome InitializeBC(const CommandRow& row);
+    Outcome GetTime(const CommandRow& row);
+    Outcome SyncTime(const CommandRow& row);
+    Outcome SetCassetteType(const CommandRow& row);
+    Outcome UnloadCommand(const CommandRow& row);
+    Outcome UnloadingSequence(const CommandRow& row);
+    Outcome DispensingSequence(const CommandRow& row);
+    Outcome ExtendedCassetteStatus(const CommandRow& row);
+    Outcome SetLevel(const CommandRow& row);
+    Outcome GetLevel(const CommandRow& row);
+    Outcome DgnFunctions(const CommandRow& row);
+    Outcome Diagnostic(const CommandRow& row);
+
+    // The row's text before sending, when it has one.
+    void ShowBefore(const CommandRow& row);
+    // Result line after a command: the row's success text, or its prefix
+    // followed by the text of the protocol's last result code.
+    Outcome Report(bool ok, const CommandRow& row);
     // Result line after a device operation: success text, or prefix + I.
-    Outcome ReportCode(int code, std::string_view success, std::string_view prefix);
+    Outcome ReportCode(int code, const CommandRow& row);
     void SetResultLine(std::string text, bool show);
     void Message(std::string_view text);
     int Address() const;

@@ -52,6 +52,8 @@ struct PanelMembers {
     int feedingCassette { 0 };              // 1136
     int feedingDisable { 0 };               // 1178
     int feedingLevel { 1 };                 // 1129 "Level:"
+
+    bool operator==(const PanelMembers&) const = default;
 };
 
 // The four values of the timing settings dialog.

@@ -25,69 +25,6 @@ namespace orvex {
 
 namespace {
 
-using Handler = COperatorPanel::Outcome (COperatorPanel::*)();
-
-struct ButtonHandler {
-    std::string_view name;
-    Handler handler;
-};
-
-constexpr ButtonHandler kHandlers[] = {
-    { "reset", &COperatorPanel::Reset },
-    { "poll", &COperatorPanel::Poll },
-    { "status", &COperatorPanel::StatusRequest },
-    { "identification", &COperatorPanel::Identification },
-    { "ext-identification", &COperatorPanel::ExtendedIdentification },
-    { "bill-table", &COperatorPanel::GetBillTable },
-    { "bill-type", &COperatorPanel::BillType },
-    { "set-barcode", &COperatorPanel::SetBarcodeParameters },
-    { "set-security", &COperatorPanel::SetSecurity },
-    { "extract-barcode", &COperatorPanel::ExtractBar },
-    { "stack", &COperatorPanel::Stack },
-    { "return", &COperatorPanel::Return },
-    { "hold", &COperatorPanel::Hold },
-    { "crc32", &COperatorPanel::GetCrc32 },
-    { "statistics", &COperatorPanel::RequestStatistics },
-    { "module-id", &COperatorPanel::ModuleIdentification },
-    { "software-id", &COperatorPanel::ValidationSoftwareIdentification },
-    { "set-options", &COperatorPanel::SetOptions },
-    { "get-options", &COperatorPanel::GetOptions },
-    { "init-bc", &COperatorPanel::InitializeBC },
-    { "get-time", &COperatorPanel::GetTime },
-    { "sync-time", &COperatorPanel::SyncTime },
-    { "cassette-status", &COperatorPanel::GetCassetteStatus },
-    { "set-cassette-type", &COperatorPanel::SetCassetteType },
-    { "unload-cmd", &COperatorPanel::UnloadCommand },
-    { "unload", &COperatorPanel::UnloadingSequence },
-    { "dispense-cmd", &COperatorPanel::DispenseCommand },
-    { "dispense", &COperatorPanel::DispensingSequence },
-    { "power-recovery", &COperatorPanel::PowerRecovery },
-    { "empty-dispenser", &COperatorPanel::EmptyDispenser },
-    { "ext-cassette-status", &COperatorPanel::ExtendedCassetteStatus },
-    { "set-level", &COperatorPanel::SetLevel },
-    { "get-level", &COperatorPanel::GetLevel },
-    { "dgn-status", &COperatorPanel::DgnStatus },
-    { "dgn-ident", &COperatorPanel::DgnIdent },
-    { "dgn-functions", &COperatorPanel::DgnFunctions },
-    { "dgn-sensors", &COperatorPanel::DgnSensors },
-    { "dgn-validator", &COperatorPanel::DgnValidator },
-    { "dgn-cassette", &COperatorPanel::DgnCassette },
-    { "dgn-dispenser", &COperatorPanel::DgnDispenser },
-    { "dgn-switch", &COperatorPanel::DgnSwitch },
-    { "dgn-chassis", &COperatorPanel::DgnChassis },
-    { "dgn-comm", &COperatorPanel::DgnComm },
-    { "diagnostic", &COperatorPanel::Diagnostic },
-};
-
-Handler FindHandler(std::string_view name)
-{
-    for (const ButtonHandler& entry : kHandlers) {
-        if (entry.name == name)
-            return entry.handler;
-    }
-    return nullptr;
-}
-
 // The log list is standard output: one line per log line, flushed at once
 // so that a stopped run leaves whole lines behind.
 class CStreamSink : public CLogSink {
@@ -300,6 +237,8 @@ int COrvexCtl::RunSession(const CliOptions& options)
     panel.SetMembers(BaseMembers(options));
     panel.CommunicationDataBox();
     panel.DisplayExchangeBox();
+    if (options.rts != RtsChoice::Untouched)
+        panel.RtsBox();
 
     int status = kSucceeded;
     if (options.command == "polling") {
@@ -330,8 +269,7 @@ int COrvexCtl::RunSession(const CliOptions& options)
     }
     for (const CliCommand& command : commands) {
         panel.SetMembers(command.members);
-        const Handler handler = FindHandler(command.name);
-        const COperatorPanel::Outcome outcome = (panel.*handler)();
+        const COperatorPanel::Outcome outcome = panel.Run(command.id.value());
         if (outcome == COperatorPanel::Outcome::NothingSent && !observer.TakeMessages()) {
             m_err << "orvexctl: " << command.name << ": nothing sent"
                   << (command.name == "poll" ? " to the card reader address" : "") << '\n';

@@ -1,5 +1,7 @@
 #include "cli/CliArguments.h"
 
+#include "app/CommandRegistry.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -13,36 +15,6 @@ namespace orvex {
 namespace {
 
 constexpr int kMaxMilliseconds = 600000;
-
-// The button commands, with how many arguments each takes.
-struct ButtonSpec {
-    std::string_view name;
-    std::size_t minimum;
-    std::size_t maximum;
-};
-
-constexpr std::array<ButtonSpec, 44> kButtons { {
-    { "reset", 0, 0 }, { "poll", 0, 0 }, { "status", 0, 0 }, { "identification", 0, 0 },
-    { "ext-identification", 0, 0 }, { "bill-table", 0, 0 }, { "bill-type", 0, 2 }, { "set-barcode", 0, 1 },
-    { "set-security", 0, 1 }, { "extract-barcode", 0, 0 }, { "stack", 0, 0 }, { "return", 0, 0 }, { "hold", 0, 0 },
-    { "crc32", 0, 0 }, { "statistics", 0, 0 }, { "module-id", 0, 0 }, { "software-id", 0, 0 },
-    { "set-options", 0, 1 }, { "get-options", 0, 0 }, { "init-bc", 0, 3 }, { "get-time", 0, 0 },
-    { "sync-time", 0, 0 }, { "cassette-status", 0, 0 }, { "set-cassette-type", 2, 3 }, { "unload-cmd", 2, 2 },
-    { "unload", 2, 2 }, { "dispense-cmd", 0, 6 }, { "dispense", 0, 6 }, { "power-recovery", 0, 0 },
-    { "empty-dispenser", 0, 0 }, { "ext-cassette-status", 1, 1 }, { "set-level", 2, 3 }, { "get-level", 0, 0 },
-    { "dgn-status", 0, 0 }, { "dgn-ident", 0, 0 }, { "dgn-functions", 0, 0 }, { "dgn-sensors", 0, 0 },
-    { "dgn-validator", 0, 0 }, { "dgn-cassette", 0, 1 }, { "dgn-dispenser", 0, 0 }, { "dgn-switch", 0, 0 },
-    { "dgn-chassis", 0, 0 }, { "dgn-comm", 0, 0 }, { "diagnostic", 3, 3 },
-} };
-
-const ButtonSpec* FindButton(std::string_view name)
-{
-    for (const ButtonSpec& spec : kButtons) {
-        if (spec.name == name)
-            return &spec;
-    }
-    return nullptr;
-}
 
 // The word as typed, but always on one line and of a readable length: a
 // control character shows as \xNN, and a word past 60 characters is cut
@@ -125,124 +97,41 @@ public:
         return true;
     }
 
-    bool Cassette(std::string_view word, int& index)
-    {
-        long long value = 0;
-        if (!Integer(word, 1, 3, value, "the cassette"))
-            return false;
-        index = static_cast<int>(value - 1);
-        return true;
-    }
-
 private:
     std::string& m_error;
 };
 
-bool ParseButtonArguments(std::string_view name, const std::vector<std::string>& words, PanelMembers& members,
+// The arguments of a button command, read as its row in the registry
+// says, each onto the member it fills.
+bool ParseButtonArguments(const CommandRow& row, const std::vector<std::string>& words, PanelMembers& members,
     std::string& error)
 {
     CArgumentReader reader(error);
-    const std::size_t count = words.size();
-    long long value = 0;
-    if (name == "bill-type") {
-        if (count > 0 && !reader.Hex(words[0], 6, members.enabledBills, "the enabled bills"))
-            return false;
-        if (count > 1 && !reader.Hex(words[1], 6, members.escrowMask, "the escrow mask"))
-            return false;
-    } else if (name == "set-barcode") {
-        if (count > 0) {
-            if (!reader.Integer(words[0], 6, 18, value, "the barcode length"))
+    for (std::size_t index = 0; index < words.size(); ++index) {
+        const CommandArgument& argument = row.arguments[index];
+        const std::string& word = words[index];
+        long long number = 0;
+        std::string text;
+        switch (argument.kind) {
+        case ArgumentKind::Hex:
+            if (!reader.Hex(word, static_cast<std::size_t>(argument.maximum), text, argument.what))
                 return false;
-            members.barcodeLength = static_cast<std::uint8_t>(value);
-        }
-    } else if (name == "set-security") {
-        if (count > 0 && !reader.Hex(words[0], 6, members.security, "the security levels"))
-            return false;
-    } else if (name == "set-options") {
-        if (count > 0 && !reader.Hex(words[0], 8, members.options, "the options"))
-            return false;
-    } else if (name == "init-bc") {
-        if (count > 0 && !reader.Hex(words[0], 6, members.security, "the security levels"))
-            return false;
-        if (count > 1) {
-            if (!reader.Integer(words[1], 6, 18, value, "the barcode length"))
+            break;
+        case ArgumentKind::Number:
+            if (!reader.Integer(word, argument.minimum, argument.maximum, number, argument.what))
                 return false;
-            members.barcodeLength = static_cast<std::uint8_t>(value);
-        }
-        if (count > 2 && !reader.Hex(words[2], 8, members.options, "the options"))
-            return false;
-    } else if (name == "set-cassette-type") {
-        if (!reader.Cassette(words[0], members.settingsCassette))
-            return false;
-        if (words[1] == "assigned") {
-            members.cassetteStatus = CassetteStatusChoice::Assigned;
-        } else if (words[1] == "not-assigned") {
-            members.cassetteStatus = CassetteStatusChoice::NotAssigned;
-        } else if (words[1] == "escrow") {
-            members.cassetteStatus = CassetteStatusChoice::Escrow;
-        } else {
-            error = Quote(words[1]) + ": the mode must be assigned, not-assigned or escrow";
-            return false;
-        }
-        if (count > 2) {
-            if (!reader.Integer(words[2], 0, 255, value, "the bill type"))
-                return false;
-            members.cassetteBillType = static_cast<std::uint8_t>(value);
-        }
-    } else if (name == "unload-cmd" || name == "unload") {
-        if (!reader.Cassette(words[0], members.unloadCassette))
-            return false;
-        if (!reader.Integer(words[1], 0, 255, value, "the number of bills"))
-            return false;
-        members.unloadNumber = static_cast<int>(value);
-    } else if (name == "dispense-cmd" || name == "dispense") {
-        std::array<unsigned*, 2> types { &members.dispenseType1, &members.dispenseType2 };
-        std::array<int*, 3> numbers { &members.dispenseNumber1, &members.dispenseNumber2, &members.dispenseNumber3 };
-        for (std::size_t index = 0; index < count; ++index) {
-            const std::size_t row = index / 2;
-            if (index % 2 == 0) {
-                if (!reader.Integer(words[index], 0, 255, value, "the bill type"))
-                    return false;
-                if (row < 2)
-                    *types[row] = static_cast<unsigned>(value);
-                else
-                    members.dispenseType3 = static_cast<std::uint8_t>(value);
-            } else {
-                if (!reader.Integer(words[index], -1, 255, value, "the number of bills (-1 leaves the row out)"))
-                    return false;
-                *numbers[row] = static_cast<int>(value);
-            }
-        }
-    } else if (name == "ext-cassette-status") {
-        if (!reader.Cassette(words[0], members.extendedStatusCassette))
-            return false;
-    } else if (name == "set-level") {
-        if (!reader.Cassette(words[0], members.feedingCassette))
-            return false;
-        if (!reader.Integer(words[1], 0, 255, value, "the level"))
-            return false;
-        members.feedingLevel = static_cast<int>(value);
-        if (count > 2) {
-            if (words[2] != "disable") {
-                error = Quote(words[2]) + ": the third word of set-level can only be disable";
+            break;
+        case ArgumentKind::Word: {
+            const auto found = std::find(argument.choices.begin(), argument.choices.end(), word);
+            if (word.empty() || found == argument.choices.end()) {
+                error = Quote(word) + ": " + std::string(argument.what);
                 return false;
             }
-            members.feedingDisable = 1;
+            number = found - argument.choices.begin();
+            break;
         }
-    } else if (name == "dgn-cassette") {
-        if (count > 0) {
-            if (!reader.Integer(words[0], 1, 16, value, "the cassette"))
-                return false;
-            members.diagnosticCassette = static_cast<std::uint8_t>(value);
         }
-    } else if (name == "diagnostic") {
-        if (!reader.Hex(words[0], 2, members.diagnosticCode, "the diagnostic code"))
-            return false;
-        if (!reader.Hex(words[1], 16, members.diagnosticData, "the diagnostic data"))
-            return false;
-        if (!reader.Integer(words[2], 0, 255, value, "the byte count"))
-            return false;
-        members.diagnosticByte = static_cast<std::uint8_t>(value);
+        argument.store(members, number, text);
     }
     return true;
 }
@@ -306,7 +195,7 @@ bool ParsePollingArguments(const std::vector<std::string>& words, CliOptions& op
 
 } // namespace
 
-bool IsButtonCommand(std::string_view name) { return FindButton(name) != nullptr; }
+bool IsButtonCommand(std::string_view name) { return FindCommandWord(name) != nullptr; }
 
 bool ParseButtonCommand(const std::vector<std::string>& words, PanelMembers& members, std::string& error)
 {
@@ -314,22 +203,24 @@ bool ParseButtonCommand(const std::vector<std::string>& words, PanelMembers& mem
         error = "no command given";
         return false;
     }
-    const ButtonSpec* spec = FindButton(words[0]);
-    if (spec == nullptr) {
+    const CommandRow* row = FindCommandWord(words[0]);
+    if (row == nullptr) {
         error = Quote(words[0]) + ": not a command";
         return false;
     }
     const std::vector<std::string> arguments(words.begin() + 1, words.end());
-    if (arguments.size() < spec->minimum || arguments.size() > spec->maximum) {
+    const std::size_t minimum = RequiredArguments(*row);
+    const std::size_t maximum = row->arguments.size();
+    if (arguments.size() < minimum || arguments.size() > maximum) {
         error = Quote(words[0]) + ": takes ";
-        if (spec->minimum == spec->maximum)
-            error += std::to_string(spec->minimum);
+        if (minimum == maximum)
+            error += std::to_string(minimum);
         else
-            error += std::to_string(spec->minimum) + " to " + std::to_string(spec->maximum);
+            error += std::to_string(minimum) + " to " + std::to_string(maximum);
         error += " arguments, not " + std::to_string(arguments.size());
         return false;
     }
-    return ParseButtonArguments(spec->name, arguments, members, error);
+    return ParseButtonArguments(*row, arguments, members, error);
 }
 
 PanelMembers BaseMembers(const CliOptions& options)
@@ -338,6 +229,8 @@ PanelMembers BaseMembers(const CliOptions& options)
     members.deviceAddress = options.address;
     members.communicationData = options.raw ? 1 : 0;
     members.displayExchange = options.decode ? 1 : 0;
+    if (options.rts != RtsChoice::Untouched)
+        members.rts = options.rts == RtsChoice::Raised ? 1 : 0;
     return members;
 }
 
@@ -371,7 +264,7 @@ CliParseResult ParseArguments(const std::vector<std::string>& arguments)
             continue;
         }
         const bool takesValue = word == "--port" || word == "--baud" || word == "--address" || word == "--timeout"
-            || word == "--intercommand" || word == "--poll-interval";
+            || word == "--intercommand" || word == "--poll-interval" || word == "--rts";
         if (!takesValue) {
             error = Quote(word) + ": not an option";
             return result;
@@ -405,6 +298,12 @@ CliParseResult ParseArguments(const std::vector<std::string>& arguments)
                 return result;
             }
             options.baud = value == "9600" ? 9600 : 19200;
+        } else if (word == "--rts") {
+            if (value != "on" && value != "off") {
+                error = Quote(value) + ": --rts must be on or off";
+                return result;
+            }
+            options.rts = value == "on" ? RtsChoice::Raised : RtsChoice::Dropped;
         } else if (word == "--address") {
             if (!reader.Integer(value, 0, 4, number, "--address"))
                 return result;
@@ -450,7 +349,10 @@ CliParseResult ParseArguments(const std::vector<std::string>& arguments)
     } else {
         std::vector<std::string> words { options.command };
         words.insert(words.end(), rest.begin(), rest.end());
-        options.button.name = FindButton(options.command) != nullptr ? std::string(FindButton(options.command)->name) : "";
+        const CommandRow* row = FindCommandWord(options.command);
+        options.button.name = row != nullptr ? std::string(row->word) : "";
+        if (row != nullptr)
+            options.button.id = row->id;
         if (!ParseButtonCommand(words, options.button.members, error))
             return result;
     }
@@ -485,12 +387,13 @@ bool ParseScript(std::string_view text, const PanelMembers& base, std::vector<Cl
             break;
         if (words.empty() || words[0][0] == '#')
             continue;
-        CliCommand command { words[0], base };
+        CliCommand command { words[0], base, std::nullopt };
         std::string lineError;
         if (!ParseButtonCommand(words, command.members, lineError)) {
             error = "line " + std::to_string(lineNumber) + ": " + lineError;
             return false;
         }
+        command.id = FindCommandWord(words[0])->id;
         commands.push_back(std::move(command));
     }
     return true;
@@ -498,7 +401,7 @@ bool ParseScript(std::string_view text, const PanelMembers& base, std::vector<Cl
 
 std::string UsageText()
 {
-    return R"(usage: orvexctl [OPTIONS] COMMAND [ARGUMENTS]
+    std::string text = R"(usage: orvexctl [OPTIONS] COMMAND [ARGUMENTS]
 
 Options (before COMMAND):
   --port P            COMn (n = 1..16) or a device path; default COM1
@@ -509,21 +412,17 @@ Options (before COMMAND):
   --poll-interval MS  poll interval; default 150 (polling adds 100)
   --raw               show the raw frames of every exchange
   --no-decode         do not decode the exchanges
+  --rts on|off        raise or drop RTS once the port is open (the "RTS" box)
   --help, --version   this text, or the program's version
 
-Button commands:
-  reset | poll | status | identification | ext-identification | bill-table
-  bill-type [ENABLED [ESCROW]] | set-barcode [LENGTH] | set-security [HEX]
-  extract-barcode | stack | return | hold | crc32 | statistics | module-id | software-id
-  set-options [HEX] | get-options | init-bc [SECURITY [LENGTH [OPTIONS]]]
-  get-time | sync-time | cassette-status
-  set-cassette-type CASSETTE assigned|not-assigned|escrow [BILLTYPE]
-  unload-cmd CASSETTE NUMBER | unload CASSETTE NUMBER
-  dispense-cmd [T1 N1 T2 N2 T3 N3] | dispense [T1 N1 T2 N2 T3 N3]
-  power-recovery | empty-dispenser | ext-cassette-status CASSETTE
-  set-level CASSETTE LEVEL [disable] | get-level
-  dgn-status | dgn-ident | dgn-functions | dgn-sensors | dgn-validator | dgn-cassette [N]
-  dgn-dispenser | dgn-switch | dgn-chassis | dgn-comm | diagnostic CODE DATA BYTES
+Button commands:)";
+    int line = 0;
+    for (const CommandRow& row : CommandRows()) {
+        text += row.usageLine != line ? "\n  " : " | ";
+        line = row.usageLine;
+        text += CommandSynopsis(row);
+    }
+    return text + R"(
 
 Session commands:
   ports | search [WORD...] | script FILE|-

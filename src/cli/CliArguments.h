@@ -1,7 +1,9 @@
 #pragma once
 
+#include "app/CommandId.h"
 #include "app/PanelMembers.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,14 @@ namespace orvex {
 struct CliCommand {
     std::string name; // "poll", "bill-type", ...
     PanelMembers members;
+    std::optional<CommandId> id; // the button; none for polling
+};
+
+// What --rts asks of the RTS line once the port is open.
+enum class RtsChoice {
+    Untouched, // no --rts: the line stays as opening leaves it (low)
+    Raised,    // --rts on
+    Dropped,   // --rts off
 };
 
 // What orvexctl was asked to do.
@@ -26,6 +36,7 @@ struct CliOptions {
     int pollInterval { 150 };
     bool raw { false };
     bool decode { true };
+    RtsChoice rts { RtsChoice::Untouched };
     bool help { false };
     bool version { false };
 

@@ -11,7 +11,7 @@ using Outcome = COperatorPanel::Outcome;
 TEST_F(PanelTest, PollSucceedsOnTheChosenAddress)
 {
     Answer(0x33, { 0x14 });
-    EXPECT_EQ(m_panel.Poll(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::Poll), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Poll: OK");
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x03, 0x06, 0x33 }));
@@ -25,7 +25,7 @@ TEST_F(PanelTest, PollToTheCardReaderSendsNothing)
         m.deviceAddress = 4;
         m.resultLine = "Reset: OK";
     });
-    EXPECT_EQ(m_panel.Poll(), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::Poll), Outcome::NothingSent);
     EXPECT_TRUE(m_peer.Frames().empty());
     EXPECT_EQ(m_panel.GetResultLine(), "Reset: OK");
 }
@@ -33,18 +33,18 @@ TEST_F(PanelTest, PollToTheCardReaderSendsNothing)
 TEST_F(PanelTest, FailurePrefixIsFollowedDirectlyByTheText)
 {
     Silence();
-    EXPECT_EQ(m_panel.Reset(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::Reset), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Reset:Timeout");
-    EXPECT_EQ(m_panel.Poll(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::Poll), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Poll: Timeout");
-    EXPECT_EQ(m_panel.ExtendedIdentification(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::ExtendedIdentification), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Extended  Identification : Timeout");
 }
 
 TEST_F(PanelTest, NakGivesAckNotRecieved)
 {
     Answer(0x35, { 0xFF });
-    EXPECT_EQ(m_panel.Stack(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::Stack), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Pack:ACK not recieved");
 }
 
@@ -52,19 +52,19 @@ TEST_F(PanelTest, ShortReplyFailsWithUnexpectedReplyNeverOk)
 {
     // EXTENDED IDENTIFICATION takes the part number only from 109 bytes on.
     Answer(0x3E, Bytes(20, 0x41));
-    EXPECT_EQ(m_panel.ExtendedIdentification(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::ExtendedIdentification), Outcome::Failed);
     EXPECT_EQ(m_application.Protocol().GetLastResultCode(), 0);
     EXPECT_EQ(m_panel.GetResultLine(), "Extended  Identification : Unexpected reply");
 
     Answer(0x53, Bytes(10, 0x41));
-    EXPECT_EQ(m_panel.ModuleIdentification(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::ModuleIdentification), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Module Identification : Unexpected reply");
 }
 
 TEST_F(PanelTest, ExtendedCassetteStatusTooLongForItsBufferIsAFailure)
 {
     Answer(0x70, Bytes(130, 0x05)); // 129 bytes from byte 4
-    EXPECT_EQ(m_panel.ExtendedCassetteStatus(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::ExtendedCassetteStatus), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Requesting Extended Cassette Status : Unexpected reply");
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x01, 0x07, 0x70, 0x01 }));
@@ -73,7 +73,7 @@ TEST_F(PanelTest, ExtendedCassetteStatusTooLongForItsBufferIsAFailure)
 TEST_F(PanelTest, GetBillTableReportsErrorTextInEveryCase)
 {
     Answer(0x41, { 0x01, 'U', 'S', 'D', 0x00, 0x05, 'U', 'S', 'D', 0x00 });
-    EXPECT_EQ(m_panel.GetBillTable(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::GetBillTable), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Get Bill Table : OK");
     EXPECT_FLOAT_EQ(m_application.Device().GetBillTable()[1].value, 5.0f);
 }
@@ -86,7 +86,7 @@ TEST_F(PanelTest, BillTypeSendsBothMasksAndStoresThem)
         m.enabledBills = "00000f";
         m.escrowMask = "3";
     });
-    EXPECT_EQ(m_panel.BillType(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::BillType), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Bill Type: OK");
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x03, 0x0C, 0x34, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x03 }));
@@ -100,7 +100,7 @@ TEST_F(PanelTest, BillTypeWithAnEmptyEscrowMaskSendsNothing)
         m.enabledBills = "0000FF";
         m.escrowMask = "";
     });
-    EXPECT_EQ(m_panel.BillType(), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::BillType), Outcome::NothingSent);
     EXPECT_TRUE(m_peer.Frames().empty());
     EXPECT_EQ(m_application.Engine().GetEnabledBills(), 0xFFFFFFu);
     EXPECT_EQ(CProgramValues::Instance().escrowMask.load(), 0xFFFFFFu);
@@ -113,15 +113,15 @@ TEST_F(PanelTest, SecurityAndOptionsWithoutHexDigitSendNothing)
         m.options = " ";
         m.resultLine = "kept";
     });
-    EXPECT_EQ(m_panel.SetSecurity(), Outcome::NothingSent);
-    EXPECT_EQ(m_panel.SetOptions(), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::SetSecurity), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::SetOptions), Outcome::NothingSent);
     EXPECT_TRUE(m_peer.Frames().empty());
     EXPECT_EQ(m_panel.GetResultLine(), "kept");
 }
 
 TEST_F(PanelTest, SetOptionsSendsTheWholeWord)
 {
-    EXPECT_EQ(m_panel.SetOptions(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::SetOptions), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Setting Options: OK");
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x03, 0x0A, 0x68, 0x60, 0x00, 0x00, 0x00 }));
 }
@@ -133,7 +133,7 @@ TEST_F(PanelTest, DiagnosticWithTenBytesSendsEightDataBytesThenZeros)
         m.diagnosticData = "1122334455667788";
         m.diagnosticByte = 10;
     });
-    EXPECT_EQ(m_panel.Diagnostic(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::Diagnostic), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Diagnostics: OK");
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x03, 0x11, 0xF0, 0x2A, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x00,
@@ -147,14 +147,14 @@ TEST_F(PanelTest, DiagnosticWithoutHexDigitsSendsCodeAndDataZero)
         m.diagnosticData = "g";
         m.diagnosticByte = 2;
     });
-    EXPECT_EQ(m_panel.Diagnostic(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::Diagnostic), Outcome::Succeeded);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x03, 0x09, 0xF0, 0x00, 0x00, 0x00 }));
 }
 
 TEST_F(PanelTest, DiagnosticTooLongForAFrameIsRefused)
 {
     Set([](PanelMembers& m) { m.diagnosticByte = 250; });
-    EXPECT_EQ(m_panel.Diagnostic(), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::Diagnostic), Outcome::NothingSent);
     EXPECT_EQ(m_observer.Messages().size(), 1u);
     EXPECT_TRUE(m_peer.Frames().empty());
 }
@@ -169,7 +169,7 @@ TEST_F(PanelTest, EscrowCassetteTypeSetsBillTypeTo24)
         m.cassetteBillType = 5;
         m.deviceAddress = 3; // the Cyclor unit's commands go to 1 all the same
     });
-    EXPECT_EQ(m_panel.SetCassetteType(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::SetCassetteType), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Set Cassete Status: OK");
     EXPECT_EQ(m_panel.GetMembers().cassetteBillType, 24);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x01, 0x08, 0x40, 0x02, 0x38 }));
@@ -180,12 +180,12 @@ TEST_F(PanelTest, CassetteTypeModes)
     Set([](PanelMembers& m) {
         m.cassetteStatus = CassetteStatusChoice::NotAssigned;
     });
-    m_panel.SetCassetteType();
+    m_panel.Run(CommandId::SetCassetteType);
     Set([](PanelMembers& m) {
         m.cassetteStatus = CassetteStatusChoice::Assigned;
         m.cassetteBillType = 5;
     });
-    m_panel.SetCassetteType();
+    m_panel.Run(CommandId::SetCassetteType);
     ASSERT_EQ(Sent().size(), 2u);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x01, 0x08, 0x40, 0x01, 0x5F }));
     EXPECT_EQ(Sent()[1], (Bytes { 0x02, 0x01, 0x08, 0x40, 0x01, 0x85 }));
@@ -198,10 +198,10 @@ TEST_F(PanelTest, CassetteChoiceOutsideOneToThreeIsRefused)
         m.unloadCassette = 3;
         m.feedingCassette = -1;
     });
-    EXPECT_EQ(m_panel.SetCassetteType(), Outcome::NothingSent);
-    EXPECT_EQ(m_panel.UnloadCommand(), Outcome::NothingSent);
-    EXPECT_EQ(m_panel.UnloadingSequence(), Outcome::NothingSent);
-    EXPECT_EQ(m_panel.SetLevel(), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::SetCassetteType), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::UnloadCommand), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::UnloadingSequence), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::SetLevel), Outcome::NothingSent);
     EXPECT_TRUE(m_peer.Frames().empty());
     const auto messages = m_observer.Messages();
     ASSERT_EQ(messages.size(), 4u);
@@ -211,7 +211,7 @@ TEST_F(PanelTest, CassetteChoiceOutsideOneToThreeIsRefused)
 
 TEST_F(PanelTest, DispenseCommandWithInitialRowsAsksForOneBillOfTypeZero)
 {
-    EXPECT_EQ(m_panel.DispenseCommand(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::DispenseCommand), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Dispense: OK");
     EXPECT_EQ(m_observer.Results().front(), "Dispensing...");
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x01, 0x08, 0x3C, 0x00, 0x01 }));
@@ -224,7 +224,7 @@ TEST_F(PanelTest, UnloadCommandFailureUsesTheDeviceText)
         m.unloadCassette = 2;
         m.unloadNumber = 7;
     });
-    EXPECT_EQ(m_panel.UnloadCommand(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::UnloadCommand), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Unload Cmd:ACK not recieved");
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x01, 0x08, 0x3D, 0x03, 0x07 }));
 }
@@ -235,7 +235,7 @@ TEST_F(PanelTest, DispensingRowAboveBillType24IsRefused)
         m.dispenseType2 = 30;
         m.dispenseNumber2 = 2;
     });
-    EXPECT_EQ(m_panel.DispensingSequence(), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::DispensingSequence), Outcome::NothingSent);
     EXPECT_EQ(m_observer.Messages().size(), 1u);
     EXPECT_TRUE(m_peer.Frames().empty());
 }
@@ -248,7 +248,7 @@ TEST_F(PanelTest, DispensingRowsOfOneTypeAddUpButMustFitAByte)
         m.dispenseType2 = 4;
         m.dispenseNumber2 = 100;
     });
-    EXPECT_EQ(m_panel.DispensingSequence(), Outcome::NothingSent);
+    EXPECT_EQ(m_panel.Run(CommandId::DispensingSequence), Outcome::NothingSent);
     EXPECT_TRUE(m_peer.Frames().empty());
 }
 
@@ -258,7 +258,7 @@ TEST_F(PanelTest, GetLevelAddsOneLinePerCassetteAndASeparator)
 {
     Answer(0x43, { 0x05, 0x07 });
     m_sink.Clear();
-    EXPECT_EQ(m_panel.GetLevel(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::GetLevel), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetResultLine(), "Get Cassete Feeding Level: OK");
     const auto lines = m_sink.Lines();
     ASSERT_GE(lines.size(), 3u);
@@ -271,7 +271,7 @@ TEST_F(PanelTest, GetLevelFailureAddsNoLines)
 {
     Answer(0x43, { 0x30 });
     m_sink.Clear();
-    EXPECT_EQ(m_panel.GetLevel(), Outcome::Failed);
+    EXPECT_EQ(m_panel.Run(CommandId::GetLevel), Outcome::Failed);
     EXPECT_EQ(m_panel.GetResultLine(), "Get Cassete Feeding Level: Invalid command");
     for (const auto& line : m_sink.Lines())
         EXPECT_NE(line.rfind("<- Cassette", 0), 0u);
@@ -280,6 +280,6 @@ TEST_F(PanelTest, GetLevelFailureAddsNoLines)
 TEST_F(PanelTest, DgnFunctionsFillsTheCodeList)
 {
     Answer(0xF0, { 0x00, 0x01, 0x1A });
-    EXPECT_EQ(m_panel.DgnFunctions(), Outcome::Succeeded);
+    EXPECT_EQ(m_panel.Run(CommandId::DgnFunctions), Outcome::Succeeded);
     EXPECT_EQ(m_panel.GetMembers().diagnosticCodeList, (std::vector<std::string> { "00", "01", "1A" }));
 }

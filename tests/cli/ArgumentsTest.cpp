@@ -1,3 +1,4 @@
+#include "app/CommandRegistry.h"
 #include "cli/CliArguments.h"
 
 #include <gtest/gtest.h>
@@ -153,4 +154,44 @@ TEST(Script, LinesAreButtonCommandsAndAMistakeNamesItsLine)
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
     EXPECT_NE(error.find("\"9\""), std::string::npos) << error;
     EXPECT_FALSE(ParseScript("polling\n", base, commands, error));
+}
+
+// The defaults the registry documents are the window's initial values:
+// typing them changes nothing.
+TEST(Registry, TypedDefaultsLeaveTheInitialMembers)
+{
+    const PanelMembers initial = Parse({ "poll" }).options.button.members;
+    for (const CommandRow& row : CommandRows()) {
+        std::vector<std::string> words { std::string(row.word) };
+        for (const CommandArgument& argument : row.arguments) {
+            if (argument.defaultText.empty())
+                break;
+            words.emplace_back(argument.defaultText);
+        }
+        if (words.size() == 1 && !row.arguments.empty())
+            continue;
+        const CliParseResult result = Parse(words);
+        ASSERT_TRUE(result.ok) << row.word << ": " << result.error;
+        EXPECT_TRUE(result.options.button.members == initial) << row.word;
+        EXPECT_EQ(result.options.button.id, row.id);
+    }
+}
+
+TEST(Registry, DiagnosticByteCountStopsWhereAFrameIsFull)
+{
+    EXPECT_TRUE(Parse({ "diagnostic", "2A", "0", "248" }).ok);
+    ExpectRefused({ "diagnostic", "2A", "0", "249" }, "249");
+    ExpectRefused({ "diagnostic", "2A", "0", "255" }, "255");
+}
+
+TEST(Options, RtsIsOnOrOffAndReachesTheMembers)
+{
+    const CliParseResult off = Parse({ "--rts", "off", "poll" });
+    ASSERT_TRUE(off.ok) << off.error;
+    EXPECT_EQ(off.options.rts, RtsChoice::Dropped);
+    EXPECT_EQ(off.options.button.members.rts, 0);
+    EXPECT_EQ(Parse({ "--rts", "on", "poll" }).options.rts, RtsChoice::Raised);
+    EXPECT_EQ(Parse({ "poll" }).options.rts, RtsChoice::Untouched);
+    ExpectRefused({ "--rts", "up", "poll" }, "up");
+    ExpectRefused({ "--rts" }, "--rts");
 }

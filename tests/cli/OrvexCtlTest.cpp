@@ -112,6 +112,13 @@ TEST_F(CtlOnSimulator, RawFramesAddTheRecordLines)
         [](const std::string& line) { return line.rfind("-> 02 01 06 33 ", 0) == 0; }));
 }
 
+TEST_F(CtlOnSimulator, RtsOptionLeavesTheExchangeAsItWas)
+{
+    const RunResult result = RunCtl(On({ "--rts", "off", "poll" }));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err.back(), "Poll: OK");
+}
+
 TEST_F(CtlOnSimulator, NoDecodeWritesNothingToStandardOutput)
 {
     const RunResult result = RunCtl(On({ "--no-decode", "poll" }));

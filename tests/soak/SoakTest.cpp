@@ -225,17 +225,17 @@ TEST(Soak, EveryExchangeIsLoggedWholeAndInOrder)
     std::atomic<bool> stop { false };
     std::atomic<std::uint64_t> pressed { 0 };
     std::thread buttons([&] {
-        using Handler = COperatorPanel::Outcome (COperatorPanel::*)();
+        using Handler = CommandId;
         const Handler handlers[] = {
-            &COperatorPanel::ModuleIdentification, &COperatorPanel::RequestStatistics, &COperatorPanel::DgnStatus,
-            &COperatorPanel::DgnIdent, &COperatorPanel::DgnFunctions, &COperatorPanel::DgnSensors,
-            &COperatorPanel::DgnValidator, &COperatorPanel::DgnCassette, &COperatorPanel::DgnDispenser,
-            &COperatorPanel::DgnSwitch, &COperatorPanel::DgnChassis, &COperatorPanel::DgnComm,
-            &COperatorPanel::Diagnostic,
+            CommandId::ModuleIdentification, CommandId::RequestStatistics, CommandId::DgnStatus,
+            CommandId::DgnIdent, CommandId::DgnFunctions, CommandId::DgnSensors,
+            CommandId::DgnValidator, CommandId::DgnCassette, CommandId::DgnDispenser,
+            CommandId::DgnSwitch, CommandId::DgnChassis, CommandId::DgnComm,
+            CommandId::Diagnostic,
         };
         std::size_t next = 0;
         while (!stop.load()) {
-            (panel.*handlers[next++ % std::size(handlers)])();
+            panel.Run(handlers[next++ % std::size(handlers)]);
             ++pressed;
         }
     });

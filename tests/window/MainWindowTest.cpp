@@ -3,6 +3,7 @@
 #include "WindowTestSupport.h"
 
 #include "app/CApplication.h"
+#include "app/CommandRegistry.h"
 #include "app/window/CAboutDlg.h"
 #include "app/window/CLogListModel.h"
 #include "app/window/CLogListView.h"
@@ -88,6 +89,21 @@ TEST(MainWindow, ControlsCarryTheirIdentifiersAndCaptions)
 }
 
 // ---- Command buttons -------------------------------------------------------------
+
+// The window has one button per registry row, and no other numbered one.
+TEST(MainWindow, EveryRegistryRowHasItsButton)
+{
+    WindowRig rig(CyclorSetup());
+    for (const CommandRow& row : CommandRows()) {
+        auto* button = rig.Control<QPushButton>(row.control);
+        ASSERT_NE(button, nullptr) << row.caption;
+        EXPECT_EQ(button->text().toStdString(), row.caption);
+    }
+    std::size_t numbered = 0;
+    for (QPushButton* button : rig.Window().findChildren<QPushButton*>())
+        numbered += button->objectName().toInt() > 0 ? 1 : 0;
+    EXPECT_EQ(numbered, kCommandCount);
+}
 
 TEST(MainWindow, PollShowsItsExchangeAndResult)
 {
@@ -199,6 +215,10 @@ TEST(MainWindow, PollingModeOnAndOff)
     EXPECT_FALSE(rig.Control<QPushButton>(1180)->isEnabled());
     EXPECT_TRUE(rig.Control<QPushButton>(1163)->isEnabled()) << "Dgn Status stays usable";
     EXPECT_TRUE(rig.Control<QPushButton>(1145)->isEnabled());
+    for (const CommandRow& row : CommandRows()) {
+        EXPECT_EQ(rig.Control<QPushButton>(row.control)->isEnabled(), row.polling == PollingUse::Allowed)
+            << row.caption;
+    }
 
     std::size_t lines = rig.Window().LogModel().LineCount();
     EXPECT_TRUE(WaitUntil([&] { return rig.Window().LogModel().LineCount() > lines + 5; }, 15s));

@@ -1,6 +1,7 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 
 #include "app/CApplication.h"
+#include "app/CommandRegistry.h"
 #include "app/window/CAboutDlg.h"
 #include "app/window/CHandlerWorker.h"
 #include "app/window/CLogListModel.h"
@@ -115,20 +116,19 @@ CKRMSCYVMCDlg::~CKRMSCYVMCDlg()
 
 // ---- Controls ------------------------------------------------------------------
 
-QPushButton* CKRMSCYVMCDlg::MakeButton(int id, const char* caption, Handler handler)
+// The button of a command: its control identifier, caption, handler and
+// whether polling mode disables it all come from its registry row.
+QPushButton* CKRMSCYVMCDlg::MakeButton(CommandId command)
 {
-    auto* button = new QPushButton(QString::fromLatin1(caption));
-    button->setObjectName(QString::number(id));
-    button->setAccessibleName(QString::fromLatin1(caption));
+    const CommandRow& row = Command(command);
+    const QString caption = QString::fromLatin1(row.caption.data(), static_cast<qsizetype>(row.caption.size()));
+    auto* button = new QPushButton(caption);
+    button->setObjectName(QString::number(row.control));
+    button->setAccessibleName(caption);
     button->setAutoDefault(false);
-    const auto& disabled = Panel::PollingDisabledButtons();
-    // "Get cassette status " carries a trailing blank in its caption.
-    QString trimmed = QString::fromLatin1(caption).trimmed();
-    bool pollingDisabled = std::any_of(disabled.begin(), disabled.end(),
-        [&](const std::string& name) { return ToQString(name) == trimmed; });
-    m_buttons.push_back({ id, button, handler, pollingDisabled });
-    m_controls[id] = button;
-    connect(button, &QPushButton::clicked, this, [this, handler] { RunHandler(handler); });
+    m_buttons.push_back({ command, button, row.polling == PollingUse::Disabled });
+    m_controls[row.control] = button;
+    connect(button, &QPushButton::clicked, this, [this, command] { RunCommand(command); });
     return button;
 }
 
@@ -180,11 +180,11 @@ QWidget* CKRMSCYVMCDlg::BuildLeftColumn()
     addressRow->addWidget(Label("Device address", address));
     addressRow->addWidget(address, 1);
     layout->addLayout(addressRow);
-    layout->addLayout(ButtonGrid({ MakeButton(1000, "Reset", &Panel::Reset), MakeButton(1001, "Poll", &Panel::Poll),
-        MakeButton(1008, "Status request", &Panel::StatusRequest),
-        MakeButton(1012, "Identification", &Panel::Identification),
-        MakeButton(1147, "Extended Identification", &Panel::ExtendedIdentification),
-        MakeButton(1056, "Get Bill Table", &Panel::GetBillTable) }));
+    layout->addLayout(ButtonGrid({ MakeButton(CommandId::Reset), MakeButton(CommandId::Poll),
+        MakeButton(CommandId::StatusRequest),
+        MakeButton(CommandId::Identification),
+        MakeButton(CommandId::ExtendedIdentification),
+        MakeButton(CommandId::GetBillTable) }));
 
     auto* billType = new QGroupBox(QStringLiteral("Bill Type"));
     billType->setObjectName(QStringLiteral("Bill Type group"));
@@ -194,14 +194,14 @@ QWidget* CKRMSCYVMCDlg::BuildLeftColumn()
     auto* escrowMask = MakeEdit(1007, "Escrow mask", 6);
     billForm->addRow(Label("Enabled bills", enabled), enabled);
     billForm->addRow(Label("Escrow mask", escrowMask), escrowMask);
-    billForm->addRow(MakeButton(1005, "Bill Type", &Panel::BillType));
+    billForm->addRow(MakeButton(CommandId::BillType));
     layout->addWidget(billType);
 
     auto* barcode = new QGroupBox(QStringLiteral("Barcode parameters"));
     auto* barcodeForm = new QFormLayout(barcode);
     auto* length = MakeEdit(1075, "Barcode length");
     barcodeForm->addRow(Label("Barcode length", length), length);
-    barcodeForm->addRow(MakeButton(1125, "Set barcode parameters", &Panel::SetBarcodeParameters));
+    barcodeForm->addRow(MakeButton(CommandId::SetBarcodeParameters));
     layout->addWidget(barcode);
 
     auto* security = new QGroupBox(QStringLiteral("Security"));
@@ -210,13 +210,13 @@ QWidget* CKRMSCYVMCDlg::BuildLeftColumn()
     auto* securityEdit = MakeEdit(1016, "Security");
     MakeUpperCase(securityEdit);
     securityLayout->addWidget(securityEdit, 1);
-    securityLayout->addWidget(MakeButton(1127, "Set security", &Panel::SetSecurity));
+    securityLayout->addWidget(MakeButton(CommandId::SetSecurity));
     layout->addWidget(security);
 
-    layout->addLayout(ButtonGrid({ MakeButton(1126, "Extract BAR", &Panel::ExtractBar),
-        MakeButton(1023, "Stack", &Panel::Stack), MakeButton(1024, "Return", &Panel::Return),
-        MakeButton(1123, "Hold", &Panel::Hold), MakeButton(1141, "Get CRC32", &Panel::GetCrc32),
-        MakeButton(1144, "Request statistics", &Panel::RequestStatistics) }));
+    layout->addLayout(ButtonGrid({ MakeButton(CommandId::ExtractBar),
+        MakeButton(CommandId::Stack), MakeButton(CommandId::Return),
+        MakeButton(CommandId::Hold), MakeButton(CommandId::GetCrc32),
+        MakeButton(CommandId::RequestStatistics) }));
 
     auto* sequences = new QGroupBox(QStringLiteral("Sequences"));
     auto* sequencesLayout = new QGridLayout(sequences);
@@ -232,8 +232,8 @@ QWidget* CKRMSCYVMCDlg::BuildLeftColumn()
     sequencesLayout->addWidget(returnBox, 1, 1);
     layout->addWidget(sequences);
 
-    layout->addLayout(ButtonGrid({ MakeButton(1015, "Initialize BC", &Panel::InitializeBC),
-        MakeButton(1148, "Module Identification", &Panel::ModuleIdentification) }));
+    layout->addLayout(ButtonGrid({ MakeButton(CommandId::InitializeBC),
+        MakeButton(CommandId::ModuleIdentification) }));
     layout->addStretch(1);
     return column;
 }
@@ -246,9 +246,9 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
 
     auto* cy = new QGroupBox(QStringLiteral("CY related commands"));
     auto* cyLayout = new QVBoxLayout(cy);
-    cyLayout->addLayout(ButtonGrid({ MakeButton(1084, "Get Time", &Panel::GetTime),
-        MakeButton(1083, "Sync Time", &Panel::SyncTime),
-        MakeButton(1020, "Get cassette status ", &Panel::GetCassetteStatus) }));
+    cyLayout->addLayout(ButtonGrid({ MakeButton(CommandId::GetTime),
+        MakeButton(CommandId::SyncTime),
+        MakeButton(CommandId::GetCassetteStatus) }));
 
     auto* settings = new QGroupBox(QStringLiteral("Cassette settings"));
     auto* settingsLayout = new QVBoxLayout(settings);
@@ -271,7 +271,7 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
     billTypeRow->addWidget(billType);
     statusLayout->addLayout(billTypeRow, 1, 1);
     settingsLayout->addWidget(status);
-    settingsLayout->addWidget(MakeButton(1044, "Set Cassette Type", &Panel::SetCassetteType));
+    settingsLayout->addWidget(MakeButton(CommandId::SetCassetteType));
     cyLayout->addWidget(settings);
 
     auto* unload = new QGroupBox(QStringLiteral("Unload"));
@@ -282,8 +282,8 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
     unloadLayout->addWidget(from, 0, 1);
     unloadLayout->addWidget(Label("Number ", number), 1, 0);
     unloadLayout->addWidget(number, 1, 1);
-    unloadLayout->addWidget(MakeButton(1073, "Unload Command", &Panel::UnloadCommand), 2, 0);
-    unloadLayout->addWidget(MakeButton(1014, "Unloading sequence", &Panel::UnloadingSequence), 2, 1);
+    unloadLayout->addWidget(MakeButton(CommandId::UnloadCommand), 2, 0);
+    unloadLayout->addWidget(MakeButton(CommandId::UnloadingSequence), 2, 1);
     cyLayout->addWidget(unload);
 
     auto* dispense = new QGroupBox(QStringLiteral("Dispense"));
@@ -297,21 +297,21 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
         dispenseLayout->addWidget(Label("Number", count), row, 2);
         dispenseLayout->addWidget(count, row, 3);
     }
-    dispenseLayout->addWidget(MakeButton(1072, "Dispense Command", &Panel::DispenseCommand), 3, 0, 1, 2);
-    dispenseLayout->addWidget(MakeButton(1026, "Dispensing sequence", &Panel::DispensingSequence), 3, 2, 1, 2);
+    dispenseLayout->addWidget(MakeButton(CommandId::DispenseCommand), 3, 0, 1, 2);
+    dispenseLayout->addWidget(MakeButton(CommandId::DispensingSequence), 3, 2, 1, 2);
     cyLayout->addWidget(dispense);
 
-    cyLayout->addLayout(ButtonGrid({ MakeButton(1137, "Power Recovery", &Panel::PowerRecovery),
-        MakeButton(1143, "Empty Dispenser", &Panel::EmptyDispenser) }));
+    cyLayout->addLayout(ButtonGrid({ MakeButton(CommandId::PowerRecovery),
+        MakeButton(CommandId::EmptyDispenser) }));
     auto* extended = new QHBoxLayout;
     extended->addWidget(MakeCombo(1135, "Cassette", kCassetteItems));
-    extended->addWidget(MakeButton(1145, "Extended Cassette Status", &Panel::ExtendedCassetteStatus), 1);
+    extended->addWidget(MakeButton(CommandId::ExtendedCassetteStatus), 1);
     cyLayout->addLayout(extended);
     auto* options = new QHBoxLayout;
-    options->addWidget(MakeButton(1138, "Set options", &Panel::SetOptions));
+    options->addWidget(MakeButton(CommandId::SetOptions));
     options->addWidget(MakeEdit(1140, "Options", 8), 1);
     cyLayout->addLayout(options);
-    cyLayout->addWidget(MakeButton(1139, "Get options", &Panel::GetOptions));
+    cyLayout->addWidget(MakeButton(CommandId::GetOptions));
 
     layout->addWidget(cy);
     layout->addStretch(1);
@@ -324,18 +324,18 @@ QWidget* CKRMSCYVMCDlg::BuildThirdColumn()
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    layout->addWidget(MakeButton(1154, "Validation Software Identification", &Panel::ValidationSoftwareIdentification));
-    layout->addLayout(ButtonGrid({ MakeButton(1163, "Dgn Status", &Panel::DgnStatus),
-        MakeButton(1164, "Dgn Ident", &Panel::DgnIdent), MakeButton(1165, "Dgn Functions", &Panel::DgnFunctions),
-        MakeButton(1166, "Dgn Sensors", &Panel::DgnSensors), MakeButton(1170, "Dgn Validator", &Panel::DgnValidator) }));
+    layout->addWidget(MakeButton(CommandId::ValidationSoftwareIdentification));
+    layout->addLayout(ButtonGrid({ MakeButton(CommandId::DgnStatus),
+        MakeButton(CommandId::DgnIdent), MakeButton(CommandId::DgnFunctions),
+        MakeButton(CommandId::DgnSensors), MakeButton(CommandId::DgnValidator) }));
     auto* cassetteRow = new QHBoxLayout;
     auto* cassette = MakeEdit(1173, "Diagnostic cassette");
     cassetteRow->addWidget(cassette);
-    cassetteRow->addWidget(MakeButton(1167, "Dgn Cassette", &Panel::DgnCassette), 1);
+    cassetteRow->addWidget(MakeButton(CommandId::DgnCassette), 1);
     layout->addLayout(cassetteRow);
-    layout->addLayout(ButtonGrid({ MakeButton(1168, "Dgn Dispenser", &Panel::DgnDispenser),
-        MakeButton(1169, "Dgn Switch", &Panel::DgnSwitch), MakeButton(1171, "Dgn Chassis", &Panel::DgnChassis),
-        MakeButton(1172, "Dgn Comm", &Panel::DgnComm) }));
+    layout->addLayout(ButtonGrid({ MakeButton(CommandId::DgnDispenser),
+        MakeButton(CommandId::DgnSwitch), MakeButton(CommandId::DgnChassis),
+        MakeButton(CommandId::DgnComm) }));
 
     auto* diagnostic = new QGridLayout;
     auto* code = MakeCombo(1174, "Diagnostic code", {});
@@ -349,7 +349,7 @@ QWidget* CKRMSCYVMCDlg::BuildThirdColumn()
     diagnostic->addWidget(data, 1, 1);
     diagnostic->addWidget(Label("Bytes", bytes), 2, 0);
     diagnostic->addWidget(bytes, 2, 1);
-    diagnostic->addWidget(MakeButton(1175, "Diagnostic", &Panel::Diagnostic), 3, 0, 1, 2);
+    diagnostic->addWidget(MakeButton(CommandId::Diagnostic), 3, 0, 1, 2);
     layout->addLayout(diagnostic);
 
     auto* feeding = new QGroupBox(QStringLiteral("Feeding level"));
@@ -361,8 +361,8 @@ QWidget* CKRMSCYVMCDlg::BuildThirdColumn()
     auto* level = MakeEdit(1129, "Level:");
     feedingLayout->addWidget(Label("Level:", level), 2, 0);
     feedingLayout->addWidget(level, 2, 1);
-    feedingLayout->addWidget(MakeButton(1179, "Set level", &Panel::SetLevel), 3, 0);
-    feedingLayout->addWidget(MakeButton(1180, "Get level", &Panel::GetLevel), 3, 1);
+    feedingLayout->addWidget(MakeButton(CommandId::SetLevel), 3, 0);
+    feedingLayout->addWidget(MakeButton(CommandId::GetLevel), 3, 1);
     layout->addWidget(feeding);
 
     auto* rts = MakeCheck(1070, "RTS");
@@ -651,7 +651,7 @@ void CKRMSCYVMCDlg::RunTask(std::function<void()> task, std::function<void()> af
     ApplyEnabledState();
 }
 
-void CKRMSCYVMCDlg::RunHandler(Handler handler)
+void CKRMSCYVMCDlg::RunCommand(CommandId command)
 {
     if (IsBusy() || m_closeRequested)
         return;
@@ -662,8 +662,8 @@ void CKRMSCYVMCDlg::RunHandler(Handler handler)
         m_handlerStop.store(0);
         device.SetStopFlag(&m_handlerStop);
     }
-    RunTask([this, handler, lendStop, &device] {
-        (m_panel.get()->*handler)();
+    RunTask([this, command, lendStop, &device] {
+        m_panel->Run(command);
         if (lendStop)
             device.SetStopFlag(nullptr);
     });

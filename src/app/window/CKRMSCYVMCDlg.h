@@ -40,8 +40,6 @@ class CKRMSCYVMCDlg : public QMainWindow, public CPanelObserver {
     Q_OBJECT
 
 public:
-    using Handler = COperatorPanel::Outcome (COperatorPanel::*)();
-
     // The application's engines outlive the window.
     explicit CKRMSCYVMCDlg(CApplication& application, QWidget* parent = nullptr);
     ~CKRMSCYVMCDlg() override;
@@ -86,9 +84,8 @@ protected:
 
 private:
     struct ButtonEntry {
-        int id;
+        CommandId command;
         QPushButton* button;
-        Handler handler;
         bool pollingDisabled;
     };
 
@@ -99,7 +96,7 @@ private:
     QWidget* BuildThirdColumn();
     QWidget* BuildLogColumn();
 
-    QPushButton* MakeButton(int id, const char* caption, Handler handler);
+    QPushButton* MakeButton(CommandId command);
     QLineEdit* MakeEdit(int id, const char* name, int maxLength = 0);
     QCheckBox* MakeCheck(int id, const char* caption);
     QComboBox* MakeCombo(int id, const char* name, const QStringList& items);
@@ -110,7 +107,8 @@ private:
     // Starts `task` on the worker with the controls disabled; `after` runs
     // on the GUI thread once it is done, before the controls come back.
     void RunTask(std::function<void()> task, std::function<void()> after = {});
-    void RunHandler(Handler handler);
+    // A command button: pull, then the panel runs it on the worker.
+    void RunCommand(CommandId command);
     void OnTaskFinished();
     void ApplyEnabledState();
     void UpdatePortMenu();
