@@ -68,6 +68,7 @@ int CCOMPort::Open(int portIndex, const char* mode, int readTimeoutConstant)
         return 0;
     }
     m_openIndex = portIndex;
+    m_lastFault = {};
     auto lineMode = ParseLineMode(mode ? mode : "");
     if (!lineMode)
         return 0;
@@ -85,21 +86,24 @@ int CCOMPort::Read(std::uint8_t* buffer, int count)
     m_lastReadCount = 0;
     if (!m_line || count < 0)
         return 0;
-    bool complete = m_line->ReadAll(buffer, count, DeadlineFor(count, m_readTimeoutConstant), m_lastReadCount);
-    return complete ? 1 : 0;
+    LineResult result = m_line->ReadAll(buffer, count, DeadlineFor(count, m_readTimeoutConstant));
+    m_lastReadCount = result.transferred;
+    m_lastFault = result;
+    return result.Complete() ? 1 : 0;
 }
 
 int CCOMPort::Write(const std::uint8_t* buffer, int count)
 {
     if (!m_line || count < 0)
         return 0;
-    return m_line->WriteAll(buffer, count, DeadlineFor(count, kWriteTimeoutConstant)) ? 1 : 0;
+    m_lastFault = m_line->WriteAll(buffer, count, DeadlineFor(count, kWriteTimeoutConstant));
+    return m_lastFault.Complete() ? 1 : 0;
 }
 
 void CCOMPort::SetRts(int flag)
 {
     if (m_line)
-        m_line->SetRts(flag != 0);
+        m_lastFault = m_line->SetRts(flag != 0 ? RtsLevel::High : RtsLevel::Low);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -115,6 +119,7 @@ void CCOMPort::Close()
         m_line->Close();
     m_line.reset();
     m_openIndex = -1;
+    m_lastFault = {};
 }
 
 bool CCOMPort::IsOpen() const
@@ -147,6 +152,18 @@ std::string CCOMPort::DescribePortError(int portIndex) const
     if (error == ENOTTY)
         text += " (not a serial device)";
     return text;
+}
+
+} // namespace orvex
+
+namespace orvex {
+
+std::string CCOMPort::DescribeLastFault() const
+{
+    if (m_lastFault.Complete())
+        return "";
+    const std::string& path = m_table.Path(m_openIndex);
+    return (path.empty() ? CPortTable::Name(m_openIndex) : path) + ": " + DescribeLineFault(m_lastFault);
 }
 
 } // namespace orvex

@@ -44,6 +44,12 @@ public:
     int GetOpenIndex() const { return m_openIndex; }
     // Bytes that arrived during the last Read, complete or not.
     int GetLastReadCount() const { return m_lastReadCount; }
+    // Why the last Read, Write or SetRts fell short; LineFault::None when
+    // it did not (or when nothing has been tried since the open).
+    const LineResult& GetLastFault() const { return m_lastFault; }
+    // "<path>: <cause>" for the last fault, e.g. "/dev/ttyUSB0: device
+    // disconnected"; empty when there is none.
+    std::string DescribeLastFault() const;
 
 private:
     int OpenSlot(int portIndex);
@@ -56,6 +62,7 @@ private:
     int m_openIndex { -1 };
     int m_readTimeoutConstant { 0 };
     int m_lastReadCount { 0 };
+    LineResult m_lastFault;
 };
 
 } // namespace orvex

@@ -86,11 +86,16 @@ int CTtyLine::Open(const std::string& path)
         return error == EWOULDBLOCK ? EBUSY : error;
     }
     ioctl(fd, TIOCEXCL);
+    // Whatever used the line before us gets its settings back on close.
+    m_savedValid = tcgetattr(fd, &m_saved) == 0;
     // Linux raises DTR and RTS on open; the bus wants both low (RTS moves
     // only for the reset pulse). A pty has no modem lines: the call fails
     // there, harmlessly.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIC, &lines);
+    struct stat info {};
+    m_device = fstat(fd, &info) == 0 ? info.st_rdev : 0;
+    m_path = path;
     m_fd = fd;
     return 0;
 }
@@ -136,6 +141,9 @@ void CTtyLine::Close()
     if (m_fd < 0)
         return;
     tcflush(m_fd, TCIOFLUSH);
+    if (m_savedValid)
+        tcsetattr(m_fd, TCSANOW, &m_saved);
+    m_savedValid = false;
     // The exclusive mode belongs to the tty, not to this descriptor, and
     // outlives the close while anyone else keeps the device open (the
     // master of a pty always does): left set, it would refuse the next
@@ -145,11 +153,24 @@ void CTtyLine::Close()
     m_fd = -1;
 }
 
-bool CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline, int& received)
+LineResult CTtyLine::Lost(int error, int transferred) const
 {
-    received = 0;
+    // An unplugged adapter takes its device node with it (a pty's slave
+    // node goes with its master); a tty hung up in place keeps it.
+    struct stat info {};
+    bool present = ::stat(m_path.c_str(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == m_device;
+    if (!present)
+        return { LineFault::DeviceRemoved, error, transferred };
+    if (error != 0 && error != EIO)
+        return { LineFault::IoError, error, transferred };
+    return { LineFault::HungUp, error, transferred };
+}
+
+LineResult CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline)
+{
+    int received = 0;
     if (m_fd < 0)
-        return false;
+        return { LineFault::IoError, EBADF, 0 };
     bool hungUp = false;
     while (received < count) {
         ssize_t got = ::read(m_fd, buffer + received, static_cast<std::size_t>(count - received));
@@ -162,35 +183,35 @@ bool CTtyLine::ReadAll(std::uint8_t* buffer, int count, Deadline deadline, int& 
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return false; // EIO after a hang-up, or a real fault
+            return Lost(errno, received); // EIO after a hang-up, or a real fault
         // A hung-up tty polls readable for ever and reads as empty: once
         // poll() has said hang-up and nothing is left, the read is over.
         if (hungUp)
-            return false;
+            return Lost(0, received);
         int wait = MillisecondsUntil(deadline);
         if (std::chrono::steady_clock::now() >= deadline)
-            return false;
+            return { LineFault::Timeout, 0, received };
         pollfd entry { m_fd, POLLIN, 0 };
         int ready = ::poll(&entry, 1, wait);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
-            return false;
+            return { LineFault::IoError, errno, received };
         if (ready == 0)
-            return false;
+            return { LineFault::Timeout, 0, received };
         if (entry.revents & POLLNVAL)
-            return false;
+            return { LineFault::IoError, EBADF, received };
         // Bytes that came before the hang-up are still read; then it ends.
         if (entry.revents & (POLLHUP | POLLERR))
             hungUp = true;
     }
-    return true;
+    return { LineFault::None, 0, received };
 }
 
-bool CTtyLine::WriteAll(const std::uint8_t* buffer, int count, Deadline deadline)
+LineResult CTtyLine::WriteAll(const std::uint8_t* buffer, int count, Deadline deadline)
 {
     if (m_fd < 0)
-        return false;
+        return { LineFault::IoError, EBADF, 0 };
     int written = 0;
     while (written < count) {
         ssize_t put = ::write(m_fd, buffer + written, static_cast<std::size_t>(count - written));
@@ -201,17 +222,23 @@ bool CTtyLine::WriteAll(const std::uint8_t* buffer, int count, Deadline deadline
         if (put < 0 && errno == EINTR)
             continue;
         if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
+            return Lost(errno, written);
         if (std::chrono::steady_clock::now() >= deadline)
-            return false;
+            return { LineFault::Timeout, 0, written };
         pollfd entry { m_fd, POLLOUT, 0 };
         int ready = ::poll(&entry, 1, MillisecondsUntil(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || (entry.revents & (POLLHUP | POLLERR | POLLNVAL)))
-            return false;
+        if (ready == 0)
+            return { LineFault::Timeout, 0, written };
+        if (ready < 0)
+            return { LineFault::IoError, errno, written };
+        if (entry.revents & POLLNVAL)
+            return { LineFault::IoError, EBADF, written };
+        if (entry.revents & (POLLHUP | POLLERR))
+            return Lost(0, written);
     }
-    return true;
+    return { LineFault::None, 0, written };
 }
 
 void CTtyLine::Flush(FlushDirection direction)
@@ -220,17 +247,14 @@ void CTtyLine::Flush(FlushDirection direction)
         tcflush(m_fd, direction == FlushDirection::Both ? TCIOFLUSH : TCIFLUSH);
 }
 
-void CTtyLine::SetRts(bool raised)
+LineResult CTtyLine::SetRts(RtsLevel level)
 {
     if (m_fd < 0)
-        return;
+        return { LineFault::IoError, EBADF, 0 };
+    // A pty has no modem lines; the pulse is then a pause, as it always was.
     int line = TIOCM_RTS;
-    ioctl(m_fd, raised ? TIOCMBIS : TIOCMBIC, &line);
-}
-
-std::unique_ptr<CSerialLine> MakeSerialLine(const std::string&)
-{
-    return std::make_unique<CTtyLine>();
+    ioctl(m_fd, level == RtsLevel::High ? TIOCMBIS : TIOCMBIC, &line);
+    return {};
 }
 
 } // namespace orvex
