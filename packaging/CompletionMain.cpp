@@ -1,10 +1,12 @@
 // orvex-completion: writes the bash completion of orvexctl and orvex-sim
-// from orvexctl's own usage text and orvex-sim's --help text, into the
-// template packaging/orvex.bash.in. Run at build time, so Tab offers what
-// the programs accept and nothing else.
+// into the template packaging/orvex.bash.in: the button commands and their
+// arguments from the command registry, orvexctl's options and session
+// commands from its usage text, orvex-sim's options from its --help text.
+// Run at build time, so Tab offers what the programs accept and nothing else.
 //
 //   orvex-completion TEMPLATE SIM_HELP_FILE OUTPUT
 
+#include "app/CommandRegistry.h"
 #include "cli/CliArguments.h"
 
 #include <fstream>
@@ -75,16 +77,14 @@ std::string ValueKind(const std::string& option, const std::string& placeholder,
     return range.empty() ? "none" : range;
 }
 
-// The kind of a command's positional argument, from its placeholder.
-std::string ArgumentKind(std::string placeholder)
+// The kind of a session command's positional argument, from its placeholder.
+std::string PlaceholderKind(std::string placeholder)
 {
     placeholder = std::regex_replace(placeholder, std::regex(R"([\[\]])"), "");
     if (placeholder.find("FILE") != std::string::npos)
         return "file";
-    if (placeholder == "CASSETTE")
-        return "words 1 2 3";
     if (placeholder == "WORD...")
-        return "words SET ED";
+        return "words SET ED"; // the words the start-up acts on (app/CommandLine)
     if (placeholder.find('|') != std::string::npos)
         return Words(placeholder);
     if (std::regex_match(placeholder, std::regex("[a-z-]+")))
@@ -112,18 +112,45 @@ void ReadOptionLines(const std::string& text, Table& table)
     }
 }
 
-// orvexctl's usage: the options, then "Button commands:" and "Session
-// commands:" with "word ARGS | word ARGS" entries; "[--option VALUE]" after
-// a word is that command's option; an indented line starting with "["
-// continues the entry before it.
-Table ReadOrvexctlUsage(const std::string& usage)
+// A button command's argument, as the registry row gives it: the choices
+// of a word, the values of a small range, nothing to offer for the rest.
+std::string RowArgumentKind(const orvex::CommandArgument& argument)
+{
+    if (argument.kind == orvex::ArgumentKind::Word) {
+        std::vector<std::string> choices;
+        for (std::string_view choice : argument.choices)
+            if (!choice.empty())
+                choices.emplace_back(choice);
+        return "words " + Join(choices, " ");
+    }
+    if (argument.kind == orvex::ArgumentKind::Number && argument.maximum - argument.minimum <= 16)
+        return RangeWords(std::to_string(argument.minimum) + ".." + std::to_string(argument.maximum));
+    return "none";
+}
+
+// orvexctl: its options from the usage text; the button commands from the
+// registry's rows; the session commands from the usage's "Session
+// commands:" part, "word ARGS | word ARGS" entries, where "[--option VALUE]"
+// after a word is that command's option and an indented line starting
+// with "[" continues the entry before it.
+Table ReadOrvexctl(const std::string& usage)
 {
     Table table;
-    const std::size_t commandsStart = usage.find("Button commands:");
-    ReadOptionLines(usage.substr(0, commandsStart), table);
+    const std::size_t buttonsStart = usage.find("Button commands:");
+    const std::size_t sessionStart = usage.find("Session commands:");
+    if (buttonsStart == std::string::npos || sessionStart == std::string::npos)
+        throw std::runtime_error("orvexctl's usage text has no \"Button commands:\" or \"Session commands:\"");
+    ReadOptionLines(usage.substr(0, buttonsStart), table);
 
-    std::istringstream lines(usage.substr(commandsStart));
-    std::string line, entry, last;
+    for (const orvex::CommandRow& row : orvex::CommandRows()) {
+        const std::string word(row.word);
+        table.commands.push_back(word);
+        for (const orvex::CommandArgument& argument : row.arguments)
+            table.arguments[word].push_back(RowArgumentKind(argument));
+    }
+
+    std::istringstream lines(usage.substr(sessionStart));
+    std::string line;
     std::vector<std::string> entries;
     while (std::getline(lines, line)) {
         if (line.empty() || line.back() == ':')
@@ -157,7 +184,7 @@ Table ReadOrvexctlUsage(const std::string& usage)
         std::istringstream rest(positional);
         rest >> word;
         while (rest >> word) {
-            kinds.push_back(ArgumentKind(word));
+            kinds.push_back(PlaceholderKind(word));
             // "WORD...": the last kind repeats.
             if (word.find("...") != std::string::npos)
                 kinds.push_back("...");
@@ -210,7 +237,7 @@ int main(int argc, char** argv)
         Table sim;
         ReadOptionLines(ReadFile(argv[2]), sim);
         const std::string tables
-            = BashTables("_orvexctl", ReadOrvexctlUsage(orvex::UsageText())) + "\n" + BashTables("_orvex_sim", sim);
+            = BashTables("_orvexctl", ReadOrvexctl(orvex::UsageText())) + "\n" + BashTables("_orvex_sim", sim);
         const std::size_t at = script.find("@TABLES@");
         if (at == std::string::npos)
             throw std::runtime_error(std::string(argv[1]) + ": no @TABLES@ in the template");
