@@ -10,7 +10,7 @@ namespace {
 
 // The options this project's benchmarks know; Google Benchmark's own all
 // begin with --benchmark_.
-constexpr const char* kKnown[] = { "--exchanges=", "--polls=", "--interval-ms=", "--sim=" };
+constexpr const char* kKnown[] = { "--exchanges=", "--polls=", "--interval-ms=", "--sim=", "--ctl=", "--short-seconds=", "--long-seconds=" };
 
 bool IsOurs(const char* argument)
 {

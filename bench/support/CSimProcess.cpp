@@ -99,7 +99,36 @@ bool CSimProcess::Start(const std::string& program, const std::vector<std::strin
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     m_slavePath = line.substr(0, line.find('\n'));
+    m_unread = line.substr(line.find('\n') + 1);
     return true;
+}
+
+std::string CSimProcess::Ask(const std::string& line, const std::string& expected)
+{
+    if (m_input < 0)
+        return {};
+    std::string text = line + "\n";
+    if (::write(m_input, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        return {};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        for (auto end = m_unread.find('\n'); end != std::string::npos; end = m_unread.find('\n')) {
+            std::string answer = m_unread.substr(0, end);
+            m_unread.erase(0, end + 1);
+            if (answer.find(expected) != std::string::npos)
+                return answer;
+        }
+        char chunk[512];
+        ssize_t got = ::read(m_output, chunk, sizeof chunk);
+        if (got > 0) {
+            m_unread.append(chunk, static_cast<std::size_t>(got));
+            continue;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return {};
+        // The output is a file: its end is only where the simulator has got to.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 void CSimProcess::Stop()
@@ -124,6 +153,7 @@ void CSimProcess::Stop()
         *fd = -1;
     }
     m_slavePath.clear();
+    m_unread.clear();
 }
 
 } // namespace orvex

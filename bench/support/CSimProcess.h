@@ -21,6 +21,10 @@ public:
     bool Start(const std::string& program, const std::vector<std::string>& arguments);
     // SIGTERM, then SIGKILL if it has not ended within 3 s. Idempotent.
     void Stop();
+    // Writes a control line to the simulator's standard input and returns
+    // the first line of its output, from here on, that contains `expected`
+    // (empty after 5 s without one).
+    std::string Ask(const std::string& line, const std::string& expected);
 
     const std::string& SlavePath() const { return m_slavePath; }
     const std::string& Error() const { return m_error; }
@@ -33,6 +37,7 @@ private:
     pid_t m_pid { -1 };
     int m_output { -1 }; // reads the child's standard output
     int m_input { -1 };  // the child's standard input, held open and silent
+    std::string m_unread; // output read past the last line taken
     std::string m_slavePath;
     std::string m_error;
 };

@@ -17,9 +17,14 @@
 #include <iostream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <sstream>
-#include <thread>
 #include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
 
 namespace orvex {
 
@@ -95,15 +100,31 @@ CPortTable TableFor(const CliOptions& options)
 
 const char* ModeText(int baud) { return baud == 19200 ? "19200,n,8,1" : "9600,n,8,1"; }
 
-extern "C" void OnInterrupt(int) { COrvexCtl::InterruptFlag().store(1); }
+// The read end's partner for the signal handler: a byte written there wakes
+// the main thread's one long wait, whichever thread the signal reached.
+std::atomic<int> g_interruptWake { -1 };
+
+extern "C" void OnInterrupt(int)
+{
+    COrvexCtl::InterruptFlag().store(1);
+    const int fd = g_interruptWake.load();
+    if (fd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t put = ::write(fd, &byte, 1);
+    }
+}
 
 // SIGINT and SIGTERM end polling as unchecking the box does; the previous
-// handlers come back afterwards.
+// handlers come back afterwards. The main thread sleeps in one wait until
+// the end of the run or a signal, rather than waking to look at the flag.
 class CInterruptScope {
 public:
     CInterruptScope()
     {
         COrvexCtl::InterruptFlag().store(0);
+        if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            m_wake[0] = m_wake[1] = -1;
+        g_interruptWake.store(m_wake[1]);
         struct sigaction action {};
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);
@@ -114,13 +135,46 @@ public:
     {
         sigaction(SIGINT, &m_previousInterrupt, nullptr);
         sigaction(SIGTERM, &m_previousTerminate, nullptr);
+        g_interruptWake.store(-1);
+        for (int fd : m_wake)
+            if (fd >= 0)
+                ::close(fd);
     }
     CInterruptScope(const CInterruptScope&) = delete;
     CInterruptScope& operator=(const CInterruptScope&) = delete;
 
+    // Waits until `deadline` (none when it is null) or a signal.
+    void Wait(const std::optional<std::chrono::steady_clock::time_point>& deadline) const
+    {
+        while (COrvexCtl::InterruptFlag().load() == 0) {
+            timespec left {};
+            timespec* timeout = nullptr;
+            if (deadline) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now >= *deadline)
+                    return;
+                const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - now).count();
+                left.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+                left.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+                timeout = &left;
+            }
+            if (m_wake[0] >= 0) {
+                pollfd entry { m_wake[0], POLLIN, 0 };
+                ppoll(&entry, 1, timeout, nullptr);
+                continue;
+            }
+            // Without the pipe, the flag is looked at ten times a second.
+            timespec slice { 0, 100000000 };
+            if (timeout && left.tv_sec == 0 && left.tv_nsec < slice.tv_nsec)
+                slice = left;
+            nanosleep(&slice, nullptr);
+        }
+    }
+
 private:
     struct sigaction m_previousInterrupt {};
     struct sigaction m_previousTerminate {};
+    int m_wake[2] { -1, -1 };
 };
 
 } // namespace
@@ -250,20 +304,12 @@ int COrvexCtl::RunSession(const CliOptions& options)
             m_err << "orvexctl: polling: the engine's thread could not be started\n";
             status = kFailed;
         } else {
-            const auto start = std::chrono::steady_clock::now();
-            const auto limit = std::chrono::duration<double>(options.seconds);
-            // A signal is looked for ten times a second; the end comes on time.
-            while (InterruptFlag().load() == 0) {
-                std::chrono::steady_clock::duration slice = std::chrono::milliseconds(100);
-                if (options.seconds >= 0) {
-                    const std::chrono::duration<double> left = limit - (std::chrono::steady_clock::now() - start);
-                    if (left.count() <= 0)
-                        break;
-                    if (left < slice)
-                        slice = std::chrono::duration_cast<std::chrono::steady_clock::duration>(left);
-                }
-                std::this_thread::sleep_for(slice);
-            }
+            std::optional<std::chrono::steady_clock::time_point> end;
+            if (options.seconds >= 0)
+                end = std::chrono::steady_clock::now()
+                    + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(options.seconds));
+            interrupts.Wait(end);
             panel.StopPolling();
         }
     }
