@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -60,9 +62,11 @@ double Seconds(const timeval& value)
     return static_cast<double>(value.tv_sec) + static_cast<double>(value.tv_usec) / 1e6;
 }
 
-// CPU time of every thread of a process, from /proc/PID/task/*/schedstat.
-double ProcessCpuSeconds(pid_t pid)
+// CPU time and sleeps (voluntary context switches) of every thread of a
+// process, from /proc/PID/task/*/schedstat and status.
+double ProcessCpuSeconds(pid_t pid, long long& sleeps)
 {
+    sleeps = 0;
     std::string directory = "/proc/" + std::to_string(pid) + "/task";
     DIR* tasks = opendir(directory.c_str());
     if (!tasks)
@@ -75,6 +79,10 @@ double ProcessCpuSeconds(pid_t pid)
         long long nanoseconds = 0;
         if (file >> nanoseconds)
             total += static_cast<double>(nanoseconds) / 1e9;
+        std::ifstream status(directory + "/" + entry->d_name + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                sleeps += std::atoll(line.c_str() + line.find(':') + 1);
     }
     closedir(tasks);
     return total;
@@ -151,6 +159,7 @@ struct OrvexctlRun {
     long long wakeups { 0 };
     long long exchanges { 0 };
     double startupCpuMilliseconds { -1 };
+    long long startupWakeups { 0 };
     std::map<std::string, long long> syscalls;
     int status { -1 };
     std::string error;
@@ -214,7 +223,7 @@ OrvexctlRun RunOrvexctl(const std::string& ctl, const std::string& simulator, lo
             continue;
         pending.append(chunk, static_cast<std::size_t>(got));
         if (pending.find(kSteadyLine) != std::string::npos && tracePath.empty())
-            run.startupCpuMilliseconds = 1000 * ProcessCpuSeconds(pid);
+            run.startupCpuMilliseconds = 1000 * ProcessCpuSeconds(pid, run.startupWakeups);
         if (pending.size() > 65536)
             pending.erase(0, pending.size() - 64);
     }
@@ -225,7 +234,8 @@ OrvexctlRun RunOrvexctl(const std::string& ctl, const std::string& simulator, lo
     }
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    run.wakeups = usage.ru_nvcsw + usage.ru_nivcsw;
+    // Sleeps only: the involuntary switches count the load beside it.
+    run.wakeups = usage.ru_nvcsw;
     std::string answer = sim.Ask("state", "answered=");
     auto at = answer.find("answered=");
     run.exchanges = at == std::string::npos ? -1 : std::atoll(answer.c_str() + at + 9);
@@ -260,10 +270,15 @@ void OrvexctlPolling(benchmark::State& state, std::string ctl, std::string simul
         }
         state.counters["exchanges_short"] = static_cast<double>(shortRun.exchanges);
         state.counters["exchanges_long"] = static_cast<double>(longRun.exchanges);
+        state.counters["cpu_ms_short"] = 1000 * shortRun.cpuSeconds;
+        state.counters["cpu_ms_long"] = 1000 * longRun.cpuSeconds;
+        state.counters["wakeups_short"] = static_cast<double>(shortRun.wakeups);
+        state.counters["wakeups_long"] = static_cast<double>(longRun.wakeups);
         state.counters["exchanges_per_s"] = extra / static_cast<double>(longSeconds - shortSeconds);
         state.counters["cpu_us_per_exchange"] = 1e6 * (longRun.cpuSeconds - shortRun.cpuSeconds) / extra;
         state.counters["wakeups_per_exchange"] = static_cast<double>(longRun.wakeups - shortRun.wakeups) / extra;
         state.counters["startup_cpu_ms"] = (shortRun.startupCpuMilliseconds + longRun.startupCpuMilliseconds) / 2;
+        state.counters["startup_wakeups"] = static_cast<double>(shortRun.startupWakeups + longRun.startupWakeups) / 2;
         state.counters["sleeper_cpu_us_per_wakeup"] = wakeupCpu;
 
         if (!HaveStrace())
@@ -296,18 +311,35 @@ public:
     void AddLine(std::string_view line) override
     {
         if (!m_steady.load() && line == kSteadyLine) {
+            rusage usage {};
+            getrusage(RUSAGE_SELF, &usage);
+            m_startupSleeps = usage.ru_nvcsw;
             m_startupCpu = ProcessCpuTime();
-            m_steady.store(true);
+            {
+                std::lock_guard lock(m_mutex);
+                m_steady.store(true);
+            }
+            m_steadyCame.notify_all();
         }
+    }
+    // One sleep until the first steady poll; false after `timeout`.
+    bool WaitSteady(std::chrono::seconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_steadyCame.wait_for(lock, timeout, [this] { return m_steady.load(); });
     }
     void SelectLastLine() override { }
     void SetStatusText(std::string_view) override { }
     bool Steady() const { return m_steady.load(); }
     std::chrono::nanoseconds StartupCpu() const { return m_startupCpu; }
+    long long StartupSleeps() const { return m_startupSleeps; }
 
 private:
     std::atomic<bool> m_steady { false };
+    std::mutex m_mutex; // pairs with m_steadyCame
+    std::condition_variable m_steadyCame;
     std::chrono::nanoseconds m_startupCpu {};
+    long long m_startupSleeps { 0 };
 };
 
 class CCountingLog final : public CExchangeLog {
@@ -334,7 +366,7 @@ ProcessSample SampleProcess(const CCountingLog& log)
 {
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    return { ProcessCpuTime(), usage.ru_nvcsw + usage.ru_nivcsw, log.Exchanges() };
+    return { ProcessCpuTime(), usage.ru_nvcsw, log.Exchanges() };
 }
 
 // The engine as the window runs it: the device interface, the exchange log
@@ -350,6 +382,10 @@ void EnginePolling(benchmark::State& state, std::string simulator, long long spa
     }
     for (auto _ : state) {
         const auto startCpu = ProcessCpuTime();
+        rusage startUsage {};
+        getrusage(RUSAGE_SELF, &startUsage);
+        rusage startThread {};
+        getrusage(RUSAGE_THREAD, &startThread);
         CProgramValues::Instance().SetSerialMode("9600,n,8,1");
         CKRMSInterface device(CPortTable({ sim.SlavePath() }));
         if (!device.OpenPort(0, 200)) {
@@ -374,21 +410,24 @@ void EnginePolling(benchmark::State& state, std::string simulator, long long spa
             state.SkipWithError("the engine's thread did not start");
             break;
         }
-        const auto limit = Clock::now() + std::chrono::seconds(30);
-        while (!sink.Steady() && Clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        bool steady = sink.Steady();
+        rusage measuring {};
+        getrusage(RUSAGE_THREAD, &measuring);
+        const long long ownSleeps = measuring.ru_nvcsw;
+        bool steady = sink.WaitSteady(std::chrono::seconds(30));
         ProcessSample first {}, last {};
         std::chrono::nanoseconds measuringThread {};
         if (steady) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
             first = SampleProcess(log);
             const auto threadBefore = ThreadCpuTime();
-            const long long switchesBefore = ThreadContextSwitches();
+            rusage thread {};
+            getrusage(RUSAGE_THREAD, &thread);
+            const long long sleepsBefore = thread.ru_nvcsw;
             std::this_thread::sleep_for(std::chrono::seconds(spanSeconds));
             measuringThread = ThreadCpuTime() - threadBefore;
             last = SampleProcess(log);
-            last.wakeups -= ThreadContextSwitches() - switchesBefore;
+            getrusage(RUSAGE_THREAD, &thread);
+            last.wakeups -= thread.ru_nvcsw - sleepsBefore;
         }
         engine.RequestStop();
         bool ended = engine.WaitForEnd(std::chrono::seconds(10));
@@ -399,6 +438,9 @@ void EnginePolling(benchmark::State& state, std::string simulator, long long spa
         }
         const double exchanges = static_cast<double>(std::max(1LL, last.exchanges - first.exchanges));
         state.counters["startup_cpu_ms"] = std::chrono::duration<double, std::milli>(sink.StartupCpu() - startCpu).count();
+        // Less the measuring thread's own sleeps: those before its wait and the wait.
+        state.counters["startup_wakeups"] = static_cast<double>(
+            sink.StartupSleeps() - startUsage.ru_nvcsw - (ownSleeps - startThread.ru_nvcsw) - 1);
         state.counters["exchanges_per_s"] = exchanges / static_cast<double>(spanSeconds);
         state.counters["cpu_us_per_exchange"]
             = std::chrono::duration<double, std::micro>(last.cpu - first.cpu - measuringThread).count() / exchanges;
