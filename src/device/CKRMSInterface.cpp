@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <thread>
 
 namespace orvex {
 
@@ -45,9 +44,6 @@ constexpr std::uint8_t kRecoveryDispensing = 0x1D;
 constexpr std::uint8_t kRecoveryUnloading = 0x1E;
 constexpr std::uint8_t kRecoveryCassetteJam = 0x3C;
 constexpr int kRecoveryCapacity = 32;
-
-// Longest single sleep, so a stop byte set meanwhile is seen promptly.
-constexpr auto kSleepSlice = std::chrono::milliseconds(20);
 
 struct StateFlag {
     int bit;
@@ -130,15 +126,6 @@ CKRMSInterface::CKRMSInterface(std::unique_ptr<CCOMPort> port)
 }
 
 CKRMSInterface::~CKRMSInterface() = default;
-
-void CKRMSInterface::SleepUntil(Clock::time_point until) const
-{
-    for (auto now = Clock::now(); now < until; now = Clock::now()) {
-        if (StopRequested())
-            return;
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, kSleepSlice));
-    }
-}
 
 int CKRMSInterface::CommandFailure() const
 {

@@ -53,8 +53,6 @@ private:
     using Clock = std::chrono::steady_clock;
 
     std::uint8_t LastState() const { return GetLastPoll().state; }
-    // Sleeps until the time point, or less when the stop byte is set.
-    void SleepUntil(Clock::time_point until) const;
     void SleepFor(int milliseconds) const { SleepUntil(Clock::now() + std::chrono::milliseconds(milliseconds)); }
     // The code of a failed command: its last result code, or -6 when the
     // engine refused it without a code.

@@ -2,6 +2,8 @@
 
 #include "protocol/CKRMSProtocol.h"
 
+#include <algorithm>
+
 namespace orvex {
 
 // The defaults report no device activity, so the polling engine can run
@@ -187,6 +189,22 @@ bool CVMCInterface::StopRequested() const
 {
     std::atomic<std::uint8_t>* stop = m_stopFlag.load();
     return stop && stop->load() != 0;
+}
+
+void CVMCInterface::WakeWaits()
+{
+    // Taken and released so that a sleeper between its look at the stop
+    // byte and its wait cannot miss the notification.
+    { std::lock_guard lock(m_sleepMutex); }
+    m_sleepWake.notify_all();
+}
+
+void CVMCInterface::SleepUntil(std::chrono::steady_clock::time_point until) const
+{
+    std::unique_lock lock(m_sleepMutex);
+    for (auto now = std::chrono::steady_clock::now(); now < until && !StopRequested();
+         now = std::chrono::steady_clock::now())
+        m_sleepWake.wait_until(lock, std::min(until, now + kStopLookInterval));
 }
 
 } // namespace orvex

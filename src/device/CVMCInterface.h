@@ -5,6 +5,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -80,11 +82,20 @@ public:
     // Owned by the polling engine; while set and non-zero every wait ends.
     void SetStopFlag(std::atomic<std::uint8_t>* stop) { m_stopFlag.store(stop); }
     bool StopRequested() const;
+    // Whoever sets the stop byte calls this afterwards: a wait asleep sees
+    // the stop at once rather than at its next look.
+    void WakeWaits();
 
     void SetPollInterval(int milliseconds) { m_pollInterval.store(milliseconds < 0 ? 0 : milliseconds); }
     int GetPollInterval() const { return m_pollInterval.load(); }
 
 protected:
+    // Sleeps until the time point, or less when the stop byte is set. The
+    // sleep is one wait, not a series of short ones; a stop byte set without
+    // WakeWaits is still seen within kStopLookInterval.
+    void SleepUntil(std::chrono::steady_clock::time_point until) const;
+    static constexpr std::chrono::milliseconds kStopLookInterval { 100 };
+
     void SetDeviceText(std::string text);
     void SetLastPoll(PollReply reply);
     void SetLastReaderPoll(PollReply reply);
@@ -103,6 +114,8 @@ private:
     mutable std::mutex m_stateMutex; // guards the device text, bill table and last polls
     std::string m_deviceText;
     std::atomic<std::atomic<std::uint8_t>*> m_stopFlag { nullptr };
+    mutable std::mutex m_sleepMutex; // pairs with m_sleepWake; guards nothing else
+    mutable std::condition_variable m_sleepWake;
     std::atomic<int> m_pollInterval { 150 };
     std::array<BillTypeEntry, kBillTypes> m_billTable {};
     PollReply m_lastPoll;

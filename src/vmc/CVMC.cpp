@@ -254,6 +254,8 @@ void CVMC::RequestStop()
         m_stop.store(1);
     }
     m_sleepWake.notify_all();
+    if (CVMCInterface* device = m_device.load())
+        device->WakeWaits();
 }
 
 void CVMC::SleepUntil(Clock::time_point until) const

@@ -839,6 +839,7 @@ void CKRMSCYVMCDlg::RequestClose()
     // turn; the program ends once they have.
     m_application.Engine().RequestStop();
     m_handlerStop.store(1);
+    m_application.Device().WakeWaits();
     CProgramValues::Instance().closing.store(1);
     if (m_closeRequested)
         return;
