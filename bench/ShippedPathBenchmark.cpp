@@ -160,6 +160,7 @@ struct OrvexctlRun {
     long long exchanges { 0 };
     double startupCpuMilliseconds { -1 };
     long long startupWakeups { 0 };
+    bool steady { false };
     std::map<std::string, long long> syscalls;
     int status { -1 };
     std::string error;
@@ -219,10 +220,13 @@ OrvexctlRun RunOrvexctl(const std::string& ctl, const std::string& simulator, lo
             continue;
         if (got <= 0)
             break;
-        if (run.startupCpuMilliseconds >= 0)
+        if (run.steady)
             continue;
         pending.append(chunk, static_cast<std::size_t>(got));
-        if (pending.find(kSteadyLine) != std::string::npos && tracePath.empty())
+        if (pending.find(kSteadyLine) == std::string::npos)
+            continue;
+        run.steady = true;
+        if (tracePath.empty())
             run.startupCpuMilliseconds = 1000 * ProcessCpuSeconds(pid, run.startupWakeups);
         if (pending.size() > 65536)
             pending.erase(0, pending.size() - 64);
@@ -241,6 +245,9 @@ OrvexctlRun RunOrvexctl(const std::string& ctl, const std::string& simulator, lo
     run.exchanges = at == std::string::npos ? -1 : std::atoll(answer.c_str() + at + 9);
     if (run.exchanges < 0)
         run.error = "orvex-sim did not tell how many exchanges it answered";
+    else if (!run.steady)
+        run.error = "orvexctl did not reach the steady loop (" + std::string(kSteadyLine) + ") within "
+            + std::to_string(seconds) + " s: a longer --short-seconds is needed";
     if (!tracePath.empty()) {
         run.syscalls = ReadStraceTable(tracePath);
         std::remove(tracePath.c_str());
@@ -299,8 +306,6 @@ void OrvexctlPolling(benchmark::State& state, std::string ctl, std::string simul
             else if (perExchange >= 0.05)
                 state.counters["syscalls_" + name] = perExchange;
         }
-        state.counters["syscalls_startup"] = static_cast<double>(shortTraced.syscalls["total"])
-            - state.counters["syscalls_per_exchange"] * static_cast<double>(shortTraced.exchanges);
     }
 }
 
@@ -458,8 +463,9 @@ int main(int argc, char** argv)
     orvex::CBenchOptions options(argc, argv);
     std::string simulator = options.Text("sim", orvex::CSimProcess::BesideThisProgram("orvex-sim"));
     std::string ctl = options.Text("ctl", orvex::CSimProcess::BesideThisProgram("orvexctl"));
-    long long shortSeconds = options.Number("short-seconds", 3);
-    long long longSeconds = std::max(shortSeconds + 1, options.Number("long-seconds", 23));
+    // The short run must reach the steady loop even under strace.
+    long long shortSeconds = options.Number("short-seconds", 4);
+    long long longSeconds = std::max(shortSeconds + 1, options.Number("long-seconds", 24));
     benchmark::RegisterBenchmark("OrvexctlPolling", [=](benchmark::State& state) {
         orvex::OrvexctlPolling(state, ctl, simulator, shortSeconds, longSeconds);
     })->Iterations(1)->Unit(benchmark::kSecond);
