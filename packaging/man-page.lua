@@ -79,8 +79,28 @@ end
 
 -- The installed programs are on the PATH: "build/bin/orvexctl" reads "orvexctl".
 local function installed(element)
-  element.text = element.text:gsub("build/bin/", "")
+  element.text = (element.text:gsub("build/bin/", ""))
   return element
+end
+
+-- Inside a table cell "\|" is a "|" (pandoc keeps the backslash in code).
+local function code(element)
+  element.text = (element.text:gsub("build/bin/", ""):gsub("\\|", "|"))
+  return element
+end
+
+-- The same in an example, keeping its comments in their column.
+local function installed_example(block)
+  local lines = {}
+  for line in (block.text .. "\n"):gmatch("(.-)\n") do
+    local text, removed = line:gsub("build/bin/", "")
+    if removed > 0 then
+      text = text:gsub("(%s%s+#)", function(gap) return string.rep(" ", 10 * removed) .. gap end, 1)
+    end
+    table.insert(lines, text)
+  end
+  block.text = table.concat(lines, "\n")
+  return block
 end
 
 -- Pictures do not show on a terminal, and links to the other documents
@@ -145,5 +165,5 @@ end
 -- Included text first, so the rest applies to it too.
 return {
   { Div = include },
-  { Str = installed, Code = installed, CodeBlock = installed, Link = words_of_link, Para = without_pictures, Table = tagged_rows },
+  { Str = installed, Code = code, CodeBlock = installed_example, Link = words_of_link, Para = without_pictures, Table = tagged_rows },
 }
