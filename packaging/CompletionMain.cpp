@@ -9,6 +9,7 @@
 #include "app/CommandRegistry.h"
 #include "cli/CliArguments.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -129,10 +130,10 @@ std::string RowArgumentKind(const orvex::CommandArgument& argument)
 }
 
 // orvexctl: its options from the usage text; the button commands from the
-// registry's rows; the session commands from the usage's "Session
-// commands:" part, "word ARGS | word ARGS" entries, where "[--option VALUE]"
-// after a word is that command's option and an indented line starting
-// with "[" continues the entry before it.
+// registry's rows; the other commands from the usage after "Session
+// commands:", "word ARGS | word ARGS" entries, where "--option VALUE" or
+// "[--option VALUE]" after a word is that command's option and an indented
+// line starting with "[" continues the entry before it.
 Table ReadOrvexctl(const std::string& usage)
 {
     Table table;
@@ -168,26 +169,35 @@ Table ReadOrvexctl(const std::string& usage)
         }
     }
 
-    static const std::regex commandOption(R"(\[(--[a-z0-9-]+)(?: ([^\]\s]+))?\])");
     for (const std::string& text : entries) {
-        std::istringstream words(text);
-        std::string word;
-        words >> word;
+        std::istringstream tokens(text);
+        std::string word, token;
+        tokens >> word;
         table.commands.push_back(word);
         std::vector<std::string>& kinds = table.arguments[word];
-        for (std::sregex_iterator it(text.begin(), text.end(), commandOption), end; it != end; ++it) {
-            table.commandOptions[word].push_back((*it)[1]);
-            if ((*it)[2].matched)
-                table.values[(*it)[1]] = ValueKind((*it)[1], (*it)[2], "");
-        }
-        const std::string positional = std::regex_replace(text, commandOption, "");
-        std::istringstream rest(positional);
-        rest >> word;
-        while (rest >> word) {
-            kinds.push_back(PlaceholderKind(word));
-            // "WORD...": the last kind repeats.
-            if (word.find("...") != std::string::npos)
-                kinds.push_back("...");
+        std::vector<std::string>& options = table.commandOptions[word];
+        std::vector<std::string> rest;
+        while (tokens >> token)
+            rest.push_back(token);
+        for (std::size_t i = 0; i < rest.size(); ++i) {
+            const std::string bare = std::regex_replace(rest[i], std::regex(R"([\[\]])"), "");
+            if (bare.rfind("--", 0) != 0) {
+                kinds.push_back(PlaceholderKind(rest[i]));
+                // "WORD...": the last kind repeats.
+                if (bare.find("...") != std::string::npos)
+                    kinds.push_back("...");
+                continue;
+            }
+            // "--option VALUE" or "[--option VALUE]": the value is the next
+            // word, unless the option's bracket closes on it ("[--reset]").
+            if (std::find(options.begin(), options.end(), bare) == options.end())
+                options.push_back(bare);
+            if (rest[i].back() != ']' && i + 1 < rest.size() && rest[i + 1].rfind("--", 0) != 0
+                && rest[i + 1].rfind("[", 0) != 0) {
+                const std::string value = std::regex_replace(rest[++i], std::regex(R"([\[\]])"), "");
+                // An option orvexctl also takes before the command keeps that kind.
+                table.values.emplace(bare, ValueKind(bare, value, ""));
+            }
         }
     }
     return table;
@@ -205,7 +215,8 @@ std::string BashTables(const std::string& prefix, const Table& table)
         out << "\n    [" << option << "]=" << Quote(kind);
     out << "\n)\ndeclare -gA " << prefix << "_command_options=(";
     for (const auto& [command, options] : table.commandOptions)
-        out << "\n    [" << command << "]=" << Quote(Join(options, " "));
+        if (!options.empty())
+            out << "\n    [" << command << "]=" << Quote(Join(options, " "));
     out << "\n)\ndeclare -gA " << prefix << "_arguments=(";
     for (const auto& [command, kinds] : table.arguments)
         if (!kinds.empty())
