@@ -4,6 +4,10 @@
 #include "app/COperatorPanel.h"
 #include "app/CPanelObserver.h"
 #include "app/CStartupObserver.h"
+#include "cli/CInterruptScope.h"
+#include "cli/CSessionOutput.h"
+#include "cli/CStreamSink.h"
+#include "cli/MonitorCommand.h"
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "link/CCOMPort.h"
@@ -29,27 +33,6 @@
 namespace orvex {
 
 namespace {
-
-// The log list is standard output: one line per log line, flushed at once
-// so that a stopped run leaves whole lines behind.
-class CStreamSink : public CLogSink {
-public:
-    explicit CStreamSink(std::ostream& out)
-        : m_out(out)
-    {
-    }
-    void AddLine(std::string_view line) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_out << line << '\n' << std::flush;
-    }
-    void SelectLastLine() override { }
-    void SetStatusText(std::string_view) override { }
-
-private:
-    std::mutex m_mutex; // guards m_out: the engine's thread writes too
-    std::ostream& m_out;
-};
 
 // Message boxes of the panel go to standard error, before the result line.
 class CMessageObserver : public CPanelObserver {
@@ -98,84 +81,17 @@ CPortTable TableFor(const CliOptions& options)
     return CPortTable::FromEnvironment();
 }
 
-const char* ModeText(int baud) { return baud == 19200 ? "19200,n,8,1" : "9600,n,8,1"; }
-
-// The read end's partner for the signal handler: a byte written there wakes
-// the main thread's one long wait, whichever thread the signal reached.
-std::atomic<int> g_interruptWake { -1 };
-
-extern "C" void OnInterrupt(int)
+// The port's name in a capture: its device path, or COMn.
+std::string PortName(const CliOptions& options)
 {
-    COrvexCtl::InterruptFlag().store(1);
-    const int fd = g_interruptWake.load();
-    if (fd >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t put = ::write(fd, &byte, 1);
-    }
+    if (!options.portPath.empty())
+        return options.portPath;
+    const CPortTable table = CPortTable::FromEnvironment();
+    const std::string& path = table.Path(options.portIndex);
+    return path.empty() ? CPortTable::Name(options.portIndex) : path;
 }
 
-// SIGINT and SIGTERM end polling as unchecking the box does; the previous
-// handlers come back afterwards. The main thread sleeps in one wait until
-// the end of the run or a signal, rather than waking to look at the flag.
-class CInterruptScope {
-public:
-    CInterruptScope()
-    {
-        COrvexCtl::InterruptFlag().store(0);
-        if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-            m_wake[0] = m_wake[1] = -1;
-        g_interruptWake.store(m_wake[1]);
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_previousInterrupt);
-        sigaction(SIGTERM, &action, &m_previousTerminate);
-    }
-    ~CInterruptScope()
-    {
-        sigaction(SIGINT, &m_previousInterrupt, nullptr);
-        sigaction(SIGTERM, &m_previousTerminate, nullptr);
-        g_interruptWake.store(-1);
-        for (int fd : m_wake)
-            if (fd >= 0)
-                ::close(fd);
-    }
-    CInterruptScope(const CInterruptScope&) = delete;
-    CInterruptScope& operator=(const CInterruptScope&) = delete;
-
-    // Waits until `deadline` (none when it is null) or a signal.
-    void Wait(const std::optional<std::chrono::steady_clock::time_point>& deadline) const
-    {
-        while (COrvexCtl::InterruptFlag().load() == 0) {
-            timespec left {};
-            timespec* timeout = nullptr;
-            if (deadline) {
-                const auto now = std::chrono::steady_clock::now();
-                if (now >= *deadline)
-                    return;
-                const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - now).count();
-                left.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
-                left.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
-                timeout = &left;
-            }
-            if (m_wake[0] >= 0) {
-                pollfd entry { m_wake[0], POLLIN, 0 };
-                ppoll(&entry, 1, timeout, nullptr);
-                continue;
-            }
-            // Without the pipe, the flag is looked at ten times a second.
-            timespec slice { 0, 100000000 };
-            if (timeout && left.tv_sec == 0 && left.tv_nsec < slice.tv_nsec)
-                slice = left;
-            nanosleep(&slice, nullptr);
-        }
-    }
-
-private:
-    struct sigaction m_previousInterrupt {};
-    struct sigaction m_previousTerminate {};
-    int m_wake[2] { -1, -1 };
-};
+const char* ModeText(int baud) { return baud == 19200 ? "19200,n,8,1" : "9600,n,8,1"; }
 
 } // namespace
 
@@ -194,11 +110,21 @@ std::atomic<int>& COrvexCtl::InterruptFlag()
 
 int COrvexCtl::Run(const std::vector<std::string>& arguments)
 {
-    const CliParseResult parsed = ParseArguments(arguments);
+    if (IsWireCommand(arguments))
+        return RunWireCommand(arguments, m_out, m_err, InterruptFlag());
+    std::vector<std::string> rest = arguments;
+    WireOptions wire;
+    std::string error;
+    if (!ExtractWireOptions(rest, wire, error)) {
+        m_err << "orvexctl: " << error << '\n';
+        return kUsage;
+    }
+    CliParseResult parsed = ParseArguments(rest);
     if (!parsed.ok) {
         m_err << "orvexctl: " << parsed.error << '\n';
         return kUsage;
     }
+    parsed.options.wire = wire;
     return Run(parsed.options);
 }
 
@@ -233,19 +159,29 @@ int COrvexCtl::RunPorts(const CliOptions& options)
 int COrvexCtl::RunSearch(const CliOptions& options)
 {
     CApplication application(TableFor(options));
-    CStreamSink sink(m_out);
+    CSessionOutput output(options.wire, options.raw, options.decode, m_out, PortName(options));
+    std::string error;
+    if (!output.Open(error)) {
+        m_err << "orvexctl: " << error << '\n';
+        return kFailed;
+    }
+    CLogSink& sink = output.Sink();
     CExchangeLog log(&application.Protocol(), sink);
     log.SetDecodeFlag(options.decode ? 1 : 0);
     log.SetRawFrames(options.raw ? 1 : 0);
-    application.Protocol().SetObserver(&log);
+    output.Attach(*application.Protocol().GetPort());
+    application.Protocol().SetObserver(output.Observer(log));
     application.Device().SetIntercommandInterval(options.intercommand);
     CSearchPrinter printer(sink);
     application.Startup(options.searchWords, printer);
     application.Protocol().SetObserver(nullptr);
     const bool setMode = application.GetCommandLine().setMode;
+    int status = kSucceeded;
     if (!setMode && application.GetFoundPort() == CApplication::kNoPort)
-        return kFailed;
-    return application.GetStartupCode() == 0 ? kSucceeded : kFailed;
+        status = kFailed;
+    else if (application.GetStartupCode() != 0)
+        status = kFailed;
+    return output.Finish(status, m_err);
 }
 
 int COrvexCtl::RunSession(const CliOptions& options)
@@ -274,8 +210,15 @@ int COrvexCtl::RunSession(const CliOptions& options)
     }
 
     CApplication application(TableFor(options));
-    CStreamSink sink(m_out);
+    CSessionOutput output(options.wire, options.raw, options.decode, m_out, PortName(options));
+    std::string error;
+    if (!output.Open(error)) {
+        m_err << "orvexctl: " << error << '\n';
+        return kFailed;
+    }
+    CLogSink& sink = output.Sink();
     CExchangeLog log(&application.Protocol(), sink);
+    output.Attach(*application.Protocol().GetPort());
     COperatorPanel panel(application.Device(), application.Engine(), &log, &sink);
     CMessageObserver observer(m_err);
     panel.SetObserver(&observer);
@@ -284,10 +227,10 @@ int COrvexCtl::RunSession(const CliOptions& options)
     CProgramValues::Instance().SetSerialMode(ModeText(options.baud));
     if (application.Device().OpenPort(options.portIndex, options.timeout) == 0) {
         m_err << "orvexctl: " << application.Protocol().GetPort()->DescribePortError(options.portIndex) << '\n';
-        return kFailed;
+        return output.Finish(kFailed, m_err);
     }
     application.Engine().SetDeviceAddress(options.address);
-    application.Protocol().SetObserver(&log);
+    application.Protocol().SetObserver(output.Observer(log));
     panel.SetMembers(BaseMembers(options));
     panel.CommunicationDataBox();
     panel.DisplayExchangeBox();
@@ -296,7 +239,7 @@ int COrvexCtl::RunSession(const CliOptions& options)
 
     int status = kSucceeded;
     if (options.command == "polling") {
-        CInterruptScope interrupts;
+        CInterruptScope interrupts(InterruptFlag());
         panel.SetMembers(options.button.members);
         panel.ReturnBox();
         panel.ResetOnErrorBox();
@@ -326,7 +269,7 @@ int COrvexCtl::RunSession(const CliOptions& options)
             status = kFailed;
     }
     application.Protocol().SetObserver(nullptr);
-    return status;
+    return output.Finish(status, m_err);
 }
 
 } // namespace orvex

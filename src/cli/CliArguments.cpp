@@ -413,6 +413,9 @@ Options (before COMMAND):
   --raw               show the raw frames of every exchange
   --no-decode         do not decode the exchanges
   --rts on|off        raise or drop RTS once the port is open (the "RTS" box)
+  --capture FILE      keep every frame in a pcapng capture (Wireshark opens it)
+  --json              one JSON object per exchange on standard output
+  --timestamps        microsecond wall-clock time on every header
   --help, --version   this text, or the program's version
 
 Button commands:)";
@@ -428,6 +431,11 @@ Session commands:
   ports | search [WORD...] | script FILE|-
   polling [--seconds S] [--enabled HEX] [--escrow HEX] [--security HEX] [--options HEX]
           [--barcode-length N] [--reset] [--reset-on-error] [--return]
+
+Watching the wire (docs/monitor.md):
+  monitor --port A [--port B] [--seconds S] [--gap MS]
+  relay --controller-port A --device-port B [--seconds S] [--gap MS]
+  decode FILE [--address N] [--name LOGNAME]
 )";
 }
 

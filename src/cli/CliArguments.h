@@ -2,6 +2,7 @@
 
 #include "app/CommandId.h"
 #include "app/PanelMembers.h"
+#include "cli/WireOptions.h"
 
 #include <optional>
 #include <string>
@@ -46,6 +47,7 @@ struct CliOptions {
     std::vector<std::string> searchWords; // search
     double seconds { -1.0 };             // polling: < 0 runs until a signal
     std::string scriptPath;              // script: a file, or "-" for standard input
+    WireOptions wire;                    // --capture, --json, --timestamps
 };
 
 struct CliParseResult {

@@ -1,16 +1,19 @@
 #include "decode/CExchangeLog.h"
 
 #include "decode/Decoders.h"
+#include "link/CLineTap.h"
 #include "protocol/CKRMSProtocol.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace orvex {
 
 namespace {
 
 constexpr auto kLogLockWait = std::chrono::milliseconds(1000);
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 
 // Device texts (barcodes, identification strings, country codes) reach
 // the decoded lines byte for byte; a control byte among them would split a
@@ -67,19 +70,24 @@ void CExchangeLog::OnCommandDone(std::string name)
     if (!m_protocol)
         return;
     // Called with the engine's lock held, so the record is this exchange's.
-    WriteExchange(name, m_protocol->GetExchangeRecord(), std::time(nullptr));
+    WriteExchangeAt(name, m_protocol->GetExchangeRecord(), WallClockNanoseconds());
 }
 
 void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::string>& record)
 {
-    WriteExchange(name, record, std::time(nullptr));
+    WriteExchangeAt(name, record, WallClockNanoseconds());
 }
 
 void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::string>& record, std::time_t when)
 {
+    WriteExchangeAt(name, record, static_cast<std::int64_t>(when) * kNanosecondsPerSecond);
+}
+
+void CExchangeLog::WriteExchangeAt(std::string_view name, const std::vector<std::string>& record, std::int64_t whenNs)
+{
     if (m_logLock.TryAcquireFor(kLogLockWait)) {
         DrainPending();
-        WriteOne(name, record, when);
+        WriteOne(name, record, whenNs);
         ReleaseLogLock();
         return;
     }
@@ -87,7 +95,7 @@ void CExchangeLog::WriteExchange(std::string_view name, const std::vector<std::s
     // lock; the engine's lock is not held up any longer.
     {
         std::lock_guard guard(m_pendingMutex);
-        m_pending.push_back(PendingExchange { std::string(name), record, when });
+        m_pending.push_back(PendingExchange { std::string(name), record, whenNs });
     }
     // The holder may have released the lock before it could see the copy.
     if (m_logLock.TryAcquire()) {
@@ -107,7 +115,7 @@ void CExchangeLog::DrainPending()
         if (pending.empty())
             return;
         for (const PendingExchange& exchange : pending)
-            WriteOne(exchange.name, exchange.record, exchange.when);
+            WriteOne(exchange.name, exchange.record, exchange.whenNs);
     }
 }
 
@@ -128,7 +136,7 @@ void CExchangeLog::ReleaseLogLock()
     }
 }
 
-void CExchangeLog::WriteOne(std::string_view name, const std::vector<std::string>& record, std::time_t when)
+void CExchangeLog::WriteOne(std::string_view name, const std::vector<std::string>& record, std::int64_t when)
 {
     bool decode = m_decodeFlag.load() != 0;
     if (m_rawFrames.load() != 0) {
@@ -160,18 +168,27 @@ void CExchangeLog::JoinExchange(std::string_view name, const std::vector<std::st
         m_joined.append(line);
 }
 
-std::string_view CExchangeLog::HeaderTime(std::time_t when)
+std::string_view CExchangeLog::HeaderTime(std::int64_t whenNs)
 {
+    // Floor division: a time before the epoch still names its own second.
+    std::int64_t seconds = whenNs / kNanosecondsPerSecond;
+    if (whenNs % kNanosecondsPerSecond < 0)
+        --seconds;
+    const std::time_t when = static_cast<std::time_t>(seconds);
     if (when != m_headerTime || m_headerTimeText[0] == '\0') {
         std::tm local {};
         if (!localtime_r(&when, &local) || std::strftime(m_headerTimeText, sizeof m_headerTimeText, "%H:%M:%S", &local) == 0)
             m_headerTimeText[0] = '\0';
         m_headerTime = when;
     }
-    return m_headerTimeText;
+    if (m_headerClock.load() == HeaderClock::Seconds || m_headerTimeText[0] == '\0')
+        return m_headerTimeText;
+    const int microseconds = static_cast<int>((whenNs - seconds * kNanosecondsPerSecond) / 1000) % 1000000;
+    std::snprintf(m_headerMicroseconds, sizeof m_headerMicroseconds, "%s.%06d", m_headerTimeText, microseconds);
+    return m_headerMicroseconds;
 }
 
-void CExchangeLog::WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::time_t when, bool decode)
+void CExchangeLog::WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::int64_t when, bool decode)
 {
     m_header.assign("->").append(name).append(" (").append(HeaderTime(when)).append(")");
     m_sink.AddLine(m_header);

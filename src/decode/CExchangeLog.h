@@ -17,6 +17,10 @@ namespace orvex {
 
 class CKRMSProtocol;
 
+// The time on an exchange's header: "10:15:00", or with microseconds
+// "10:15:00.123456" (orvexctl --timestamps).
+enum class HeaderClock : std::uint8_t { Seconds, Microseconds };
+
 // The exchange log: the protocol engine's observer. Every finished exchange
 // becomes a header with the command's name and time, the decoded request
 // and reply lines (and, on request, the raw record), and a separator.
@@ -39,6 +43,11 @@ public:
     // OnCommandDone does with the engine's record. `when` is the header time.
     void WriteExchange(std::string_view name, const std::vector<std::string>& record, std::time_t when);
     void WriteExchange(std::string_view name, const std::vector<std::string>& record);
+    // The same, with the header time in ns since the epoch (a watched or
+    // recorded exchange's own time).
+    void WriteExchangeAt(std::string_view name, const std::vector<std::string>& record, std::int64_t whenNs);
+
+    void SetHeaderClock(HeaderClock clock) { m_headerClock.store(clock); }
 
     // Set before the first exchange; called at every decode.
     void SetContextSource(DecodeContextSource source);
@@ -65,14 +74,14 @@ private:
     struct PendingExchange {
         std::string name;
         std::vector<std::string> record;
-        std::time_t when;
+        std::int64_t whenNs;
     };
 
     // The steps below run with the log lock held.
-    void WriteOne(std::string_view name, const std::vector<std::string>& record, std::time_t when);
-    void WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::time_t when, bool decode);
+    void WriteOne(std::string_view name, const std::vector<std::string>& record, std::int64_t whenNs);
+    void WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::int64_t whenNs, bool decode);
     void JoinExchange(std::string_view name, const std::vector<std::string>& record);
-    std::string_view HeaderTime(std::time_t when);
+    std::string_view HeaderTime(std::int64_t whenNs);
     void DrainPending();
     // Releases the log lock, and takes it back to write what was deferred
     // meanwhile.
@@ -83,6 +92,7 @@ private:
 
     std::atomic<std::int32_t> m_decodeFlag { 1 };
     std::atomic<std::uint8_t> m_sequenceFlag { 0 };
+    std::atomic<HeaderClock> m_headerClock { HeaderClock::Seconds };
 
     // Serialises the writing of exchanges; waited for at most 1000 ms, after
     // which the exchange is deferred rather than dropped.
@@ -110,6 +120,7 @@ private:
     std::string m_header;
     std::time_t m_headerTime { 0 };
     char m_headerTimeText[16] {};
+    char m_headerMicroseconds[40] {};
 };
 
 } // namespace orvex

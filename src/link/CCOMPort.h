@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/CLineTap.h"
 #include "link/CPortTable.h"
 #include "link/CSerialLine.h"
 
@@ -50,6 +51,9 @@ public:
     // "<path>: <cause>" for the last fault, e.g. "/dev/ttyUSB0: device
     // disconnected"; empty when there is none.
     std::string DescribeLastFault() const;
+    // Told about every byte read or written and about opening, closing and
+    // RTS; null for none. Set while no exchange runs.
+    void SetTap(CLineTap* tap) { m_tap = tap; }
 
 private:
     int OpenSlot(int portIndex);
@@ -63,6 +67,7 @@ private:
     int m_readTimeoutConstant { 0 };
     int m_lastReadCount { 0 };
     LineResult m_lastFault;
+    CLineTap* m_tap { nullptr };
 };
 
 } // namespace orvex

@@ -2,6 +2,7 @@
 
 #include "link/CheckCode.h"
 #include "link/ProgramValues.h"
+#include "protocol/ExchangeRecord.h"
 
 #include <chrono>
 #include <cstdio>
@@ -11,7 +12,6 @@ namespace orvex {
 
 namespace {
 
-constexpr int kHexCharactersPerLine = 60; // 20 bytes of "%02X "
 constexpr auto kLockWait = std::chrono::milliseconds(1000);
 
 CCommand AcknowledgementFrame(std::uint8_t code)
@@ -147,9 +147,7 @@ CCommand CKRMSProtocol::Transact(const CCommand& command, int address)
 
 void CKRMSProtocol::AppendLines(const char* prefix, const CCommand& frame)
 {
-    std::string hex = frame.HexText();
-    for (std::size_t start = 0; start < hex.size(); start += kHexCharactersPerLine)
-        m_exchangeRecord.push_back(prefix + hex.substr(start, kHexCharactersPerLine));
+    AppendRecordLines(m_exchangeRecord, prefix, frame.GetBytes(), frame.GetBytes() ? frame.GetLength() : 0);
 }
 
 void CKRMSProtocol::Pause()

@@ -223,6 +223,8 @@ void CSimulator::CloseAll()
 
 void CSimulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
 {
+    if (m_tap)
+        m_tap->OnBytes(TapDirection::Written, WallClockNanoseconds(), { bytes, count });
     auto deadline = Clock::now() + std::chrono::milliseconds(200 + count * 2);
     std::size_t written = 0;
     while (written < count && !m_stop) {
@@ -255,13 +257,17 @@ void CSimulator::ServeLine()
         Clock::time_point now = Clock::now();
         if (ready > 0 && (entries[0].revents & POLLIN)) {
             ssize_t got = ::read(m_lineFd, chunk.data(), chunk.size());
+            if (got > 0 && m_tap)
+                m_tap->OnBytes(TapDirection::Read, WallClockNanoseconds(), { chunk.data(), static_cast<std::size_t>(got) });
             if (got > 0) {
                 auto frames = parser.Feed(chunk.data(), static_cast<std::size_t>(got), now);
                 for (const SimBytes& frame : frames) {
                     if (m_frameObserver)
                         m_frameObserver(frame.data(), frame.size(), now);
                     SimBytes reply;
-                    {
+                    if (m_responder) {
+                        reply = m_responder(frame);
+                    } else {
                         std::lock_guard lock(m_mutex);
                         reply = m_device->HandleFrame(frame, now);
                     }

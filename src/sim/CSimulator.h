@@ -1,6 +1,8 @@
 #pragma once
 
+#include "link/CLineTap.h"
 #include "link/CPtyPair.h"
+#include "sim/SimFrameParser.h"
 #include "sim/SimTypes.h"
 
 #include <atomic>
@@ -65,6 +67,14 @@ public:
     using FrameObserver = std::function<void(const std::uint8_t* frame, std::size_t length, std::chrono::steady_clock::time_point received)>;
     void SetFrameObserver(FrameObserver observer) { m_frameObserver = std::move(observer); }
 
+    // Told every byte read from and written to the line (orvex-sim
+    // --capture). Set before Start*.
+    void SetTap(CLineTap* tap) { m_tap = tap; }
+    // Answers every frame instead of the unit (orvex-sim --replay); an
+    // empty answer leaves the host without a reply. Set before Start*.
+    using Responder = std::function<SimBytes(const SimBytes& frame)>;
+    void SetResponder(Responder responder) { m_responder = std::move(responder); }
+
     SimSnapshot Snapshot() const;
     // Commands answered so far (one per exchange the host saw answered).
     std::uint64_t ExchangesAnswered() const;
@@ -96,6 +106,8 @@ private:
     std::string m_slavePath;
     std::string m_controlPath;
     FrameObserver m_frameObserver; // set before the line thread starts, then only read by it
+    CLineTap* m_tap { nullptr };   // the same
+    Responder m_responder;         // the same
     std::string m_lastError;    // written before threads start, read after
     std::thread m_lineThread;
     std::thread m_controlThread;

@@ -166,7 +166,7 @@ Outcome ParseWord(const std::vector<std::string>& words, std::size_t& index, Sim
     if (word == "--take-timeout")
         return number(0, 3600, options.takeTimeoutSeconds);
     bool takesValue = word == "--link" || word == "--port" || word == "--baud" || word == "--control" || word == "--device"
-        || word == "--bills" || word == "--cassette" || word == "--seed";
+        || word == "--bills" || word == "--cassette" || word == "--seed" || word == "--capture" || word == "--replay";
     if (!takesValue)
         return Refusal { word, word.rfind("-", 0) == 0 ? "unknown option" : "unexpected word" };
     if (Outcome refused = takeValue())
@@ -182,6 +182,14 @@ Outcome ParseWord(const std::vector<std::string>& words, std::size_t& index, Sim
     }
     if (word == "--control") {
         arguments.controlPath = value;
+        return emptyPath();
+    }
+    if (word == "--capture") {
+        arguments.capturePath = value;
+        return emptyPath();
+    }
+    if (word == "--replay") {
+        arguments.replayPath = value;
         return emptyPath();
     }
     if (word == "--baud") {

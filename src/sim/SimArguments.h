@@ -16,6 +16,8 @@ struct SimArguments {
     std::string linkPath;    // --link, with the pty
     std::string portPath;    // --port: serve a real line instead of a pty
     std::string controlPath; // --control
+    std::string capturePath; // --capture: every frame of the unit's side in a pcapng capture
+    std::string replayPath;  // --replay: answer with the replies recorded in a capture
     int baud { 9600 };
 };
 

@@ -1,6 +1,8 @@
 // orvex-sim: a virtual ORVEX peripheral on a pseudo-terminal or a serial line.
 
 #include "Version.h"
+#include "sim/CReplayScript.h"
+#include "sim/CSimCapture.h"
 #include "sim/CSimulator.h"
 #include "sim/SimArguments.h"
 #include "sim/SimControl.h"
@@ -43,6 +45,9 @@ void PrintHelp()
         "  --port DEVICE             serve a real serial line instead, e.g. /dev/ttyUSB1\n"
         "  --baud 9600|19200         line speed of --port (default 9600)\n"
         "  --control PATH            also take control lines on a Unix socket (mode 0600)\n"
+        "  --capture FILE            keep every frame of the line in a pcapng capture\n"
+        "  --replay FILE             answer each command with the reply recorded after the\n"
+        "                            same command in a capture; say where the host departs\n"
         "\n"
         "What it plays:\n"
         "  --device cy|bv            Cyclor unit (default) or bill validator\n"
@@ -100,6 +105,31 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
 
     CSimulator simulator(arguments.options);
+    CReplayScript replay;
+    if (!arguments.replayPath.empty()) {
+        std::string error;
+        if (!replay.Load(arguments.replayPath, error)) {
+            std::fprintf(stderr, "orvex-sim: %s\n", error.c_str());
+            return 1;
+        }
+        simulator.SetResponder([&replay](const SimBytes& frame) {
+            std::string note;
+            SimBytes reply = replay.Answer(frame, note);
+            if (!note.empty())
+                std::fprintf(stderr, "orvex-sim: replay: %s\n", note.c_str());
+            return reply;
+        });
+    }
+    CSimCapture capture;
+    if (!arguments.capturePath.empty()) {
+        std::string error;
+        const std::string portName = portGiven ? arguments.portPath : (arguments.linkPath.empty() ? "orvex-sim" : arguments.linkPath);
+        if (!capture.Open(arguments.capturePath, portName, error)) {
+            std::fprintf(stderr, "orvex-sim: %s\n", error.c_str());
+            return 1;
+        }
+        simulator.SetTap(&capture.Tap());
+    }
     if (portGiven) {
         if (simulator.StartPort(arguments.portPath, arguments.baud) != 0) {
             std::fprintf(stderr, "orvex-sim: %s\n", simulator.LastError().c_str());
@@ -166,5 +196,12 @@ int main(int argc, char** argv)
         }
     }
     simulator.Stop();
+    if (!arguments.capturePath.empty()) {
+        const std::string failure = capture.Close();
+        if (!failure.empty()) {
+            std::fprintf(stderr, "orvex-sim: %s\n", failure.c_str());
+            return 1;
+        }
+    }
     return 0;
 }

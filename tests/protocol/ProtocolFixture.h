@@ -37,6 +37,12 @@ public:
         return m_names;
     }
 
+    std::vector<std::vector<std::string>> Records() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_records;
+    }
+
     std::vector<std::string> LastRecord() const
     {
         std::lock_guard lock(m_mutex);

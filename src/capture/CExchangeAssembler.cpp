@@ -1,0 +1,257 @@
+#include "capture/CExchangeAssembler.h"
+
+#include "link/CheckCode.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
+#include "protocol/ResultCodes.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace orvex {
+
+namespace {
+
+bool IsAcknowledgement(const WireFrame& frame)
+{
+    return frame.kind == WireFrameKind::Frame && frame.bytes.size() == 6 && frame.bytes[2] == 6
+        && (frame.bytes[3] == kAckCode || frame.bytes[3] == kNakCode);
+}
+
+int AddressOf(const WireFrame& frame)
+{
+    return frame.kind != WireFrameKind::Noise && frame.bytes.size() > 1 ? frame.bytes[1] : -1;
+}
+
+} // namespace
+
+CExchangeAssembler::CExchangeAssembler(CExchangeListener& listener)
+    : CExchangeAssembler(listener, Settings {})
+{
+}
+
+CExchangeAssembler::CExchangeAssembler(CExchangeListener& listener, Settings settings)
+    : m_listener(listener)
+    , m_settings(settings)
+{
+}
+
+CExchangeAssembler::Stream& CExchangeAssembler::StreamFor(int port, WireDirection direction)
+{
+    for (Stream& stream : m_streams) {
+        if (stream.port == port && stream.direction == direction)
+            return stream;
+    }
+    m_streams.push_back(Stream { port, direction, {}, 0, 0 });
+    return m_streams.back();
+}
+
+void CExchangeAssembler::Feed(int port, WireDirection direction, std::int64_t timeNs, std::span<const std::uint8_t> bytes)
+{
+    if (bytes.empty())
+        return;
+    // Only one side speaks at a time: once the other side speaks, what this
+    // side left unfinished is all there will be of it.
+    if (direction != WireDirection::Unknown) {
+        for (std::size_t index = 0; index < m_streams.size(); ++index) {
+            if (m_streams[index].direction != direction && m_streams[index].direction != WireDirection::Unknown
+                && !m_streams[index].bytes.empty())
+                GiveUp(m_streams[index]);
+        }
+    }
+    Stream& stream = StreamFor(port, direction);
+    // The line fell silent inside a frame: what came before is all of it.
+    if (!stream.bytes.empty() && m_settings.gapNs != kNever && timeNs - stream.lastTimeNs > m_settings.gapNs)
+        GiveUp(stream);
+    // Another stream's frame may have closed the exchange meanwhile.
+    Stream& current = StreamFor(port, direction);
+    if (current.bytes.empty())
+        current.firstTimeNs = timeNs;
+    current.lastTimeNs = timeNs;
+    current.bytes.insert(current.bytes.end(), bytes.begin(), bytes.end());
+    Split(current);
+}
+
+void CExchangeAssembler::FeedPacket(int port, WireDirection direction, std::int64_t timeNs, std::span<const std::uint8_t> bytes)
+{
+    Feed(port, direction, timeNs, bytes);
+    Stream& stream = StreamFor(port, direction);
+    while (!stream.bytes.empty())
+        GiveUp(stream);
+}
+
+void CExchangeAssembler::Split(Stream& stream)
+{
+    for (;;) {
+        std::vector<std::uint8_t>& bytes = stream.bytes;
+        if (bytes.empty())
+            return;
+        int length = 0;
+        const FrameVerdict verdict = JudgeFrame(bytes, length);
+        switch (verdict) {
+        case FrameVerdict::NeedMore:
+            return;
+        case FrameVerdict::Whole:
+            Emit(stream, static_cast<std::size_t>(length), WireFrameKind::Frame);
+            break;
+        case FrameVerdict::BadCheckCode:
+            Emit(stream, static_cast<std::size_t>(length), WireFrameKind::BadCheckCode);
+            break;
+        case FrameVerdict::BadSync:
+        case FrameVerdict::BadLength: {
+            // Noise runs to the next sync byte; while none has come, more
+            // noise may follow, so it waits (for a sync byte, the gap or the end).
+            const auto next = std::find(bytes.begin() + 1, bytes.end(), kSync);
+            if (next == bytes.end())
+                return;
+            const std::size_t count = static_cast<std::size_t>(next - bytes.begin());
+            Emit(stream, count, verdict == FrameVerdict::BadSync ? WireFrameKind::Noise : WireFrameKind::Truncated);
+            break;
+        }
+        }
+    }
+}
+
+void CExchangeAssembler::GiveUp(Stream& stream)
+{
+    // A frame start cut short, or noise; either way all of it is shown.
+    const WireFrameKind kind = stream.bytes.front() == kSync ? WireFrameKind::Truncated : WireFrameKind::Noise;
+    Emit(stream, stream.bytes.size(), kind);
+}
+
+void CExchangeAssembler::Emit(Stream& stream, std::size_t count, WireFrameKind kind)
+{
+    WireFrame frame;
+    frame.direction = stream.direction;
+    frame.kind = kind;
+    frame.port = stream.port;
+    frame.timeNs = stream.firstTimeNs;
+    frame.bytes.assign(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    stream.bytes.erase(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    // The rest arrived with the chunk that finished this frame, or later.
+    stream.firstTimeNs = stream.lastTimeNs;
+    OnFrame(std::move(frame));
+}
+
+WireDirection CExchangeAssembler::Resolve(const WireFrame& frame) const
+{
+    if (frame.direction != WireDirection::Unknown)
+        return frame.direction;
+    if (m_state == State::AwaitReply) {
+        const WireFrame& command = m_exchange.frames.front();
+        if (frame.kind != WireFrameKind::Frame)
+            return WireDirection::FromDevice;
+        if (AddressOf(frame) == m_exchange.address && frame.bytes != command.bytes)
+            return WireDirection::FromDevice;
+        return WireDirection::FromController;
+    }
+    if (frame.kind == WireFrameKind::Noise)
+        return WireDirection::Unknown;
+    return WireDirection::FromController;
+}
+
+void CExchangeAssembler::OnFrame(WireFrame&& incoming)
+{
+    WireFrame frame = std::move(incoming);
+    frame.direction = Resolve(frame);
+    m_lastFrameNs = frame.timeNs;
+    switch (m_state) {
+    case State::Idle:
+        if (frame.direction == WireDirection::FromController && frame.kind == WireFrameKind::Frame && !IsAcknowledgement(frame))
+            Open(std::move(frame));
+        else
+            Stray(std::move(frame));
+        return;
+    case State::AwaitReply:
+        if (frame.direction != WireDirection::FromDevice) {
+            Close(kTimeout);
+            OnFrame(std::move(frame));
+            return;
+        }
+        switch (frame.kind) {
+        case WireFrameKind::Frame: {
+            const bool acknowledgement = IsAcknowledgement(frame);
+            m_exchange.frames.push_back(std::move(frame));
+            // A bare ACK or NAK of the unit ends the exchange: the
+            // controller answers neither.
+            if (acknowledgement)
+                Close(kOk);
+            else
+                m_state = State::AwaitAcknowledgement;
+            return;
+        }
+        case WireFrameKind::BadCheckCode: m_exchange.result = kCrcError; break;
+        case WireFrameKind::Truncated: m_exchange.result = kDataError; break;
+        case WireFrameKind::Noise: m_exchange.result = kSynchronizationError; break;
+        }
+        m_exchange.frames.push_back(std::move(frame));
+        m_state = State::AwaitAcknowledgement;
+        return;
+    case State::AwaitAcknowledgement:
+        if (frame.direction == WireDirection::FromController && IsAcknowledgement(frame)
+            && AddressOf(frame) == m_exchange.address) {
+            m_exchange.frames.push_back(std::move(frame));
+            Close(m_exchange.result);
+            return;
+        }
+        Close(m_exchange.result);
+        OnFrame(std::move(frame));
+        return;
+    }
+}
+
+void CExchangeAssembler::Open(WireFrame&& command)
+{
+    m_exchange = WireExchange {};
+    m_exchange.kind = WireExchangeKind::Exchange;
+    m_exchange.address = AddressOf(command);
+    m_exchange.name = std::string(wire::CommandLogName(command.bytes));
+    m_exchange.result = kOk;
+    m_exchange.frames.push_back(std::move(command));
+    m_state = State::AwaitReply;
+}
+
+void CExchangeAssembler::Close(int result)
+{
+    m_exchange.result = result;
+    m_state = State::Idle;
+    m_listener.OnExchange(m_exchange);
+}
+
+void CExchangeAssembler::Stray(WireFrame&& frame)
+{
+    WireExchange stray;
+    stray.kind = WireExchangeKind::Stray;
+    stray.address = AddressOf(frame);
+    if (frame.kind == WireFrameKind::Frame && frame.direction == WireDirection::FromController)
+        stray.name = std::string(wire::CommandLogName(frame.bytes));
+    stray.frames.push_back(std::move(frame));
+    m_listener.OnExchange(stray);
+}
+
+void CExchangeAssembler::Event(const WireEvent& event) { m_listener.OnEvent(event); }
+
+void CExchangeAssembler::Idle(std::int64_t nowNs)
+{
+    if (m_settings.gapNs != kNever) {
+        for (std::size_t index = 0; index < m_streams.size(); ++index) {
+            Stream& stream = m_streams[index];
+            if (!stream.bytes.empty() && nowNs - stream.lastTimeNs > m_settings.gapNs)
+                GiveUp(m_streams[index]);
+        }
+    }
+    if (m_state != State::Idle && m_settings.replyWindowNs != kNever && nowNs - m_lastFrameNs > m_settings.replyWindowNs)
+        Close(m_state == State::AwaitReply ? kTimeout : m_exchange.result);
+}
+
+void CExchangeAssembler::Finish()
+{
+    for (std::size_t index = 0; index < m_streams.size(); ++index) {
+        while (!m_streams[index].bytes.empty())
+            GiveUp(m_streams[index]);
+    }
+    if (m_state != State::Idle)
+        Close(m_state == State::AwaitReply ? kTimeout : m_exchange.result);
+}
+
+} // namespace orvex
