@@ -1,6 +1,9 @@
 #include "decode/CWireDecoder.h"
 
 #include "capture/WireRecord.h"
+#include "protocol/CKRMSProtocol.h"
+#include "protocol/CReplyView.h"
+#include "protocol/ResultCodes.h"
 
 namespace orvex {
 
@@ -16,6 +19,7 @@ CWireDecoder::CWireDecoder(std::vector<CDecodedSink*> sinks, WireLogOptions opti
     m_log.SetContextSource([this] {
         DecodeContext context;
         context.deviceChoice = m_address >= 0 && m_address <= 4 ? m_address : 0;
+        context.billTable = m_billTable;
         return context;
     });
 }
@@ -29,6 +33,11 @@ void CWireDecoder::OnExchange(const WireExchange& exchange)
     } else {
         m_address = exchange.address;
         m_log.WriteExchangeAt(exchange.name, RecordOf(exchange), exchange.TimeNs());
+        if (exchange.name == "BILL TABLE" && exchange.result == kOk && exchange.frames.size() > 1) {
+            const std::vector<std::uint8_t>& bytes = exchange.frames[1].bytes;
+            const CCommand reply(bytes.data(), 0, static_cast<int>(bytes.size()));
+            CKRMSProtocol::FillBillTable(CReplyView(reply), m_billTable.data());
+        }
     }
     for (CDecodedSink* sink : m_sinks)
         sink->OnDecoded(exchange, m_collector.lines);

@@ -5,6 +5,7 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,9 @@ private:
     CCollector m_collector;
     CExchangeLog m_log;
     int m_address { 0 };
+    // Learnt from the BILL TABLE replies seen, as the device interface
+    // learns it, so bill events show their values as in the tool's own log.
+    std::array<BillTypeEntry, kBillTypes> m_billTable {};
 };
 
 // Writes decoded exchanges as log lines (stray frames and tool events as

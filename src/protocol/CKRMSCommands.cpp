@@ -327,17 +327,10 @@ bool CKRMSProtocol::GetCassetteStatus()
     return true;
 }
 
-bool CKRMSProtocol::BillTable(BillTypeEntry table[kBillTypes], int address)
+void CKRMSProtocol::FillBillTable(const CReplyView& reply, BillTypeEntry table[kBillTypes])
 {
-    if (!table)
-        return Refuse();
-    CFrameBuilder frame(0x41);
-    CReplyView reply(Execute(frame.Frame(), address, "BILL TABLE"));
-    if (!reply.HasFrame())
-        return false;
-    bool invalid = reply.IsInvalidCommand();
     int filled = 0;
-    if (!invalid) {
+    if (!reply.IsInvalidCommand()) {
         int length = reply.Length();
         for (; filled < kBillTypes && kBillGroupSize * filled < length - 5; ++filled) {
             int offset = 3 + kBillGroupSize * filled;
@@ -349,6 +342,18 @@ bool CKRMSProtocol::BillTable(BillTypeEntry table[kBillTypes], int address)
         table[k].value = 0.0f;
         table[k].country.clear();
     }
+}
+
+bool CKRMSProtocol::BillTable(BillTypeEntry table[kBillTypes], int address)
+{
+    if (!table)
+        return Refuse();
+    CFrameBuilder frame(0x41);
+    CReplyView reply(Execute(frame.Frame(), address, "BILL TABLE"));
+    if (!reply.HasFrame())
+        return false;
+    bool invalid = reply.IsInvalidCommand();
+    FillBillTable(reply, table);
     if (invalid) {
         m_lastResultCode.store(kInvalidCommand);
         return false;

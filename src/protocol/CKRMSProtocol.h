@@ -20,6 +20,7 @@
 
 namespace orvex {
 
+class CReplyView;
 // The bus master's protocol engine: one command/reply exchange at a time
 // (address and check code filled in, queues purged, reply read and judged,
 // ACK or NAK sent back, record kept, intercommand pause), and every ORVEX
@@ -142,6 +143,10 @@ public:
 
     // Amount conversion of VEND/REQUEST; funds may be null.
     static std::uint32_t ConvertAmount(double value, const CassetteRecord* funds, int entryIndex);
+    // The bill table a BILL TABLE reply holds (all unused when it is the
+    // invalid-command reply); also how a watched exchange teaches the
+    // decoders the table.
+    static void FillBillTable(const CReplyView& reply, BillTypeEntry table[kBillTypes]);
     // The type byte of SET CASSETTE TYPE from a mode and a type.
     static std::uint8_t CassetteTypeByte(int mode, std::uint8_t type);
 

@@ -285,3 +285,46 @@ TEST(OrvexCtlWire, DecodeOfACutCaptureAndAMonitorThatLosesItsPort)
     EXPECT_NE(monitorOut.str().find("->POLL ("), std::string::npos) << monitorOut.str();
     EXPECT_NE(monitorOut.str().find("<- Timeout"), std::string::npos) << monitorOut.str();
 }
+
+// The shipped dissector marks a wrong check code and filters by address
+// and command name as the documentation says.
+TEST(Dissector, MarksAWrongCheckCodeAndFiltersByAddressAndCommand)
+{
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string folder(self, length > 0 ? static_cast<std::size_t>(length) : 0);
+    folder = folder.substr(0, folder.rfind('/'));
+    const std::string dissector = folder + "/../share/orvex.lua";
+    if (::access("/usr/bin/tshark", X_OK) != 0 || ::access(dissector.c_str(), R_OK) != 0)
+        GTEST_SKIP() << "tshark or the generated dissector is not there";
+    const std::string path = TempPath("dissector.pcapng");
+    {
+        CPcapngWriter writer;
+        ASSERT_TRUE(writer.Open(path, "test"));
+        std::vector<std::string> ports { "/dev/pts/9" };
+        CCaptureSink sink(writer, ports);
+        Bytes wrong = Frame(1, { 0x14 });
+        wrong.back() ^= 0x01;
+        WireExchange exchange;
+        exchange.frames.push_back({ WireDirection::FromController, WireFrameKind::Frame, 0, 1000, Frame(1, { 0x3C, 2, 5 }) });
+        exchange.frames.push_back({ WireDirection::FromDevice, WireFrameKind::BadCheckCode, 0, 2000, wrong });
+        exchange.frames.push_back({ WireDirection::FromController, WireFrameKind::Frame, 0, 3000, Frame(3, { 0x33 }) });
+        sink.OnDecoded(exchange, {});
+    }
+    auto tshark = [&](const std::string& filter) {
+        const std::string out = path + ".txt";
+        const std::string command = "/usr/bin/tshark -X lua_script:" + dissector + " -r " + path + " -Y '" + filter
+            + "' -T fields -e frame.number > " + out + " 2>/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        std::ifstream file(out);
+        std::string numbers, number;
+        while (std::getline(file, number))
+            numbers += number + " ";
+        ::unlink(out.c_str());
+        return numbers;
+    };
+    EXPECT_EQ(tshark("orvex.check_code.bad"), "2 ");
+    EXPECT_EQ(tshark("orvex.address == 1 && orvex.command == \"DISPENSE\""), "1 ");
+    EXPECT_EQ(tshark("orvex.address == 3 && orvex.command == \"POLL\""), "3 ");
+    ::unlink(path.c_str());
+}
