@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 namespace orvex {
 
 namespace {
@@ -25,70 +27,125 @@ const char* KindName(WireFrameKind kind)
     return "frame";
 }
 
-std::string Dump(const Json& object)
+// The lines are written field by field, in a fixed order, so that a
+// million exchanges do not build a million object trees; every text that
+// may hold anything (device texts, port names, log names) is quoted by the
+// JSON library, which also turns bytes that are not UTF-8 into U+FFFD.
+// Texts of plain printable ASCII need no escaping and are copied as they are.
+void AppendString(std::string& out, std::string_view text)
 {
-    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\';
+    });
+    if (plain) {
+        out += '"';
+        out.append(text);
+        out += '"';
+        return;
+    }
+    out += Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string Hex(const std::vector<std::uint8_t>& bytes)
+void AppendKey(std::string& out, const char* key)
 {
-    std::string text = HexText(bytes.data(), static_cast<int>(bytes.size()));
-    if (!text.empty())
-        text.pop_back();
-    return text;
+    if (out.size() > 1)
+        out += ',';
+    out += '"';
+    out += key;
+    out += "\":";
+}
+
+void AppendHex(std::string& out, const std::vector<std::uint8_t>& bytes)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    out += '"';
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        if (index > 0)
+            out += ' ';
+        out += kDigits[bytes[index] >> 4];
+        out += kDigits[bytes[index] & 0x0F];
+    }
+    out += '"';
 }
 
 } // namespace
 
 std::string JsonExchangeLine(const WireExchange& exchange, std::string_view port, std::span<const std::string> lines)
 {
-    Json object;
-    object["time_us"] = Microseconds(exchange.TimeNs());
-    object["port"] = port;
-    if (exchange.address >= 0)
-        object["address"] = exchange.address;
-    else
-        object["address"] = nullptr;
-    object["name"] = exchange.name;
-    if (exchange.kind == WireExchangeKind::Stray)
-        object["stray"] = true;
-    Json frames = Json::array();
-    for (const WireFrame& frame : exchange.frames) {
-        Json entry;
-        entry["direction"] = DirectionName(frame.direction);
-        entry["time_us"] = Microseconds(frame.timeNs);
-        entry["hex"] = Hex(frame.bytes);
-        if (frame.kind != WireFrameKind::Frame)
-            entry["kind"] = KindName(frame.kind);
-        frames.push_back(std::move(entry));
+    std::string out = "{";
+    out.reserve(256);
+    AppendKey(out, "time_us");
+    out += std::to_string(Microseconds(exchange.TimeNs()));
+    AppendKey(out, "port");
+    AppendString(out, port);
+    AppendKey(out, "address");
+    out += exchange.address >= 0 ? std::to_string(exchange.address) : "null";
+    AppendKey(out, "name");
+    AppendString(out, exchange.name);
+    if (exchange.kind == WireExchangeKind::Stray) {
+        AppendKey(out, "stray");
+        out += "true";
     }
-    object["frames"] = std::move(frames);
-    Json decoded = Json::array();
-    for (const std::string& line : lines)
-        decoded.push_back(line);
-    object["lines"] = std::move(decoded);
+    AppendKey(out, "frames");
+    out += '[';
+    for (std::size_t index = 0; index < exchange.frames.size(); ++index) {
+        const WireFrame& frame = exchange.frames[index];
+        out += index == 0 ? "{" : ",{";
+        out += "\"direction\":\"";
+        out += DirectionName(frame.direction);
+        out += "\",\"time_us\":";
+        out += std::to_string(Microseconds(frame.timeNs));
+        out += ",\"hex\":";
+        AppendHex(out, frame.bytes);
+        if (frame.kind != WireFrameKind::Frame) {
+            out += ",\"kind\":\"";
+            out += KindName(frame.kind);
+            out += '"';
+        }
+        out += '}';
+    }
+    out += ']';
+    AppendKey(out, "lines");
+    out += '[';
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        if (index > 0)
+            out += ',';
+        AppendString(out, lines[index]);
+    }
+    out += ']';
     if (exchange.kind == WireExchangeKind::Exchange) {
-        object["result"] = exchange.result;
-        object["result_text"] = CKRMSProtocol::ErrorText(exchange.result);
+        AppendKey(out, "result");
+        out += std::to_string(exchange.result);
+        AppendKey(out, "result_text");
+        AppendString(out, CKRMSProtocol::ErrorText(exchange.result));
     }
-    return Dump(object);
+    out += '}';
+    return out;
 }
 
 std::string JsonEventLine(const WireEvent& event, std::string_view port)
 {
-    Json object;
-    object["time_us"] = Microseconds(event.timeNs);
-    object["port"] = port;
-    object["event"] = event.text;
-    return Dump(object);
+    std::string out = "{";
+    AppendKey(out, "time_us");
+    out += std::to_string(Microseconds(event.timeNs));
+    AppendKey(out, "port");
+    AppendString(out, port);
+    AppendKey(out, "event");
+    AppendString(out, event.text);
+    out += '}';
+    return out;
 }
 
 std::string JsonMessageLine(std::int64_t timeNs, std::string_view text)
 {
-    Json object;
-    object["time_us"] = Microseconds(timeNs);
-    object["message"] = text;
-    return Dump(object);
+    std::string out = "{";
+    AppendKey(out, "time_us");
+    out += std::to_string(Microseconds(timeNs));
+    AppendKey(out, "message");
+    AppendString(out, text);
+    out += '}';
+    return out;
 }
 
 } // namespace orvex
