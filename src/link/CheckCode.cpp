@@ -1,13 +1,33 @@
 #include "link/CheckCode.h"
 
+#include <array>
+
 namespace orvex {
+
+namespace {
+
+// One step of eight bits, worked out once for every byte value: the code
+// runs over every frame on both ends and over the longest records, and a
+// bit loop costs eight branches a byte.
+constexpr std::array<std::uint16_t, 256> MakeTable()
+{
+    std::array<std::uint16_t, 256> table {};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        unsigned value = byte;
+        for (int bit = 0; bit < 8; ++bit)
+            value = (value & 1) ? (value >> 1) ^ 0x8408 : value >> 1;
+        table[byte] = static_cast<std::uint16_t>(value);
+    }
+    return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kTable = MakeTable();
+
+} // namespace
 
 std::uint16_t CheckCodeUpdate(std::uint8_t byte, std::uint16_t value)
 {
-    value ^= byte;
-    for (int bit = 0; bit < 8; ++bit)
-        value = (value & 1) ? static_cast<std::uint16_t>((value >> 1) ^ 0x8408) : static_cast<std::uint16_t>(value >> 1);
-    return value;
+    return static_cast<std::uint16_t>((value >> 8) ^ kTable[(value ^ byte) & 0xFF]);
 }
 
 std::uint16_t CheckCodeOver(const std::uint8_t* bytes, std::size_t count)
