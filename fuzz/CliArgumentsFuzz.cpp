@@ -6,7 +6,7 @@
 // words, each ended by a NUL (at most 24), or the script text.
 #include "cli/CliArguments.h"
 #include "support/CFuzzInput.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 
 #include <string>
 #include <vector>

@@ -10,7 +10,8 @@
 #include "decode/CExchangeLog.h"
 #include "protocol/CKRMSProtocol.h"
 #include "support/CFuzzInput.h"
-#include "support/CFuzzPort.h"
+#include "support/CScriptedUnit.h"
+#include "support/SettleEngine.h"
 #include "support/FuzzFrames.h"
 
 #include <array>
@@ -246,12 +247,12 @@ std::vector<Command> Commands()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
     static const std::vector<Command> commands = Commands();
-    static CFuzzPort* fake = nullptr;
+    static CScriptedUnit* fake = new CScriptedUnit;
     static CKRMSProtocol& protocol = *[] {
-        auto port = std::make_unique<CFuzzPort>();
-        fake = port.get();
-        auto* engine = new CKRMSProtocol(std::move(port));
+        auto* engine = new CKRMSProtocol(fake->MakePort());
         engine->SetIntercommandInterval(0);
+        if (!engine->OpenPort(0, 0))
+            Fail("the memory line did not open");
         return engine;
     }();
     static CNullSink sink;
@@ -275,5 +276,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Check(protocol.GetExchangeRecord().empty(), "the lock is still held after the command");
         fake->ClearReplies();
     }
+    SettleEngine(protocol, *fake);
     return 0;
 }

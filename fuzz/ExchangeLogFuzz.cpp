@@ -15,7 +15,7 @@
 #include "decode/Decoders.h"
 #include "protocol/CKRMSProtocol.h"
 #include "support/CFuzzInput.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 #include "support/FuzzFrames.h"
 
 #include <array>

@@ -10,7 +10,8 @@
 // must agree with that judgement.
 #include "link/CheckCode.h"
 #include "protocol/CKRMSProtocol.h"
-#include "support/CFuzzPort.h"
+#include "support/CScriptedUnit.h"
+#include "support/SettleEngine.h"
 #include "support/FuzzFrames.h"
 
 #include "support/CFuzzInput.h"
@@ -21,7 +22,7 @@
 using namespace orvex;
 using orvex::fuzz::Bytes;
 using orvex::fuzz::CFuzzInput;
-using orvex::fuzz::CFuzzPort;
+using orvex::fuzz::CScriptedUnit;
 using orvex::fuzz::Check;
 using namespace orvex::fuzz;
 
@@ -43,7 +44,7 @@ struct Judgement {
 
 // The judging rules, from the first burst alone: a read never runs past a
 // silence, so a frame must arrive in one burst to be whole.
-Judgement Judge(const CFuzzPort::Reply& reply)
+Judgement Judge(const CScriptedUnit::Reply& reply)
 {
     Bytes first = reply.empty() ? Bytes() : reply[0];
     if (first.size() < 6)
@@ -157,12 +158,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     CFuzzInput input(bytes, size);
     // One engine for the whole run, as in the program; every exchange
     // starts from an empty record whatever came before.
-    static CFuzzPort* fake = nullptr;
+    static CScriptedUnit* fake = new CScriptedUnit;
     static CKRMSProtocol& protocol = *[] {
-        auto port = std::make_unique<CFuzzPort>();
-        fake = port.get();
-        auto* engine = new CKRMSProtocol(std::move(port));
+        auto* engine = new CKRMSProtocol(fake->MakePort());
         engine->SetIntercommandInterval(0);
+        if (!engine->OpenPort(0, 0))
+            Fail("the memory line did not open");
         return engine;
     }();
     static CRecordCopy observer(protocol);
@@ -176,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             code = 0x33; // the host's own ACK and NAK are not commands
         Bytes command = Frame(code, input.Bytes(input.Below(12)));
         std::uint8_t shape = input.Byte();
-        CFuzzPort::Reply reply = ReadBursts(input, ReadReply(input, shape), shape);
+        CScriptedUnit::Reply reply = ReadBursts(input, ReadReply(input, shape), shape);
         fake->SetWriteFails((shape & kWriteFails) != 0);
         Judgement judgement = Judge(reply);
         fake->AddReply(reply);
@@ -190,5 +191,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         CheckExchange(observer.m_record, sent, judgement, fake->Written(), address, result);
         Check(protocol.GetExchangeRecord().empty(), "the record is visible without the lock");
     }
+    SettleEngine(protocol, *fake);
     return 0;
 }

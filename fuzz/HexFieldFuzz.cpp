@@ -3,7 +3,7 @@
 // what a reading of the text by hand gives, and the low bits of any longer
 // run of digits.
 #include "app/HexText.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 
 #include <optional>
 #include <string>

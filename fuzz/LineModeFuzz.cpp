@@ -1,7 +1,7 @@
 // Line-mode texts ("9600,n,8,1"): what parses must be a mode the port can
 // set, and the same mode must come back from its own canonical text.
 #include "link/LineMode.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 
 #include <string>
 

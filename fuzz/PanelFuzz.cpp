@@ -12,7 +12,8 @@
 #include "decode/CExchangeLog.h"
 #include "device/CKRMSInterface.h"
 #include "support/CFuzzInput.h"
-#include "support/CFuzzPort.h"
+#include "support/CScriptedUnit.h"
+#include "support/SettleEngine.h"
 #include "support/FuzzFrames.h"
 #include "vmc/CVMC.h"
 
@@ -64,11 +65,11 @@ bool EndsWithOk(const std::string& line)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
-    static CFuzzPort* fake = nullptr;
+    static CScriptedUnit* fake = new CScriptedUnit;
     static CKRMSInterface& device = *[] {
-        auto port = std::make_unique<CFuzzPort>();
-        fake = port.get();
-        auto* made = new CKRMSInterface(std::move(port));
+        auto* made = new CKRMSInterface(fake->MakePort());
+        if (!made->OpenPort(0, 0))
+            Fail("the memory line did not open");
         made->SetPollInterval(0);
         made->SetIntercommandInterval(0);
         return made;
@@ -135,5 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Check(EndsWithOk(result) || result == "untouched", "a successful command does not say OK", result);
         break;
     }
+    SettleEngine(*device.GetProtocol(), *fake);
     return 0;
 }

@@ -1,7 +1,7 @@
 // ORVEX_PORTS lists: sixteen slots at most, each the item at its place,
 // nothing invented and nothing shifted.
 #include "link/CPortTable.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 
 #include <string>
 

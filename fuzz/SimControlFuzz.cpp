@@ -2,7 +2,7 @@
 // gets exactly one answer, an error names a word and a reason, and what
 // parses is within the ranges the commands allow.
 #include "sim/SimControl.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 
 #include <cmath>
 #include <string>

@@ -7,7 +7,7 @@
 // Input: chunk count (0..7), each chunk length (16 bits), then the bytes.
 #include "sim/SimFrameParser.h"
 #include "support/CFuzzInput.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 #include "support/FuzzFrames.h"
 
 #include <algorithm>

@@ -8,7 +8,7 @@
 #include "decode/CExchangeLog.h"
 #include "link/CheckCode.h"
 #include "support/CFuzzInput.h"
-#include "support/CFuzzPort.h"
+#include "support/FuzzCheck.h"
 #include "support/FuzzFrames.h"
 
 #include <string>

@@ -69,9 +69,9 @@ Bytes ReadReply(CFuzzInput& input, std::uint8_t shape, std::size_t padLimit)
     return bytes;
 }
 
-CFuzzPort::Reply ReadBursts(CFuzzInput& input, const Bytes& bytes, std::uint8_t shape)
+CScriptedUnit::Reply ReadBursts(CFuzzInput& input, const Bytes& bytes, std::uint8_t shape)
 {
-    CFuzzPort::Reply reply;
+    CScriptedUnit::Reply reply;
     if (!(shape & kSplitAnywhere)) {
         reply.push_back(bytes);
         return reply;

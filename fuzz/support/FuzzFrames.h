@@ -2,7 +2,7 @@
 
 #include "link/CheckCode.h"
 #include "support/CFuzzInput.h"
-#include "support/CFuzzPort.h"
+#include "support/CScriptedUnit.h"
 
 #include <string>
 #include <string_view>
@@ -26,7 +26,7 @@ enum ReplyShape : std::uint8_t {
 Bytes ReadReply(CFuzzInput& input, std::uint8_t shape, std::size_t padLimit = 2048);
 // One burst, or with kSplitAnywhere a burst count (0..3) and each burst's
 // length (16 bits).
-CFuzzPort::Reply ReadBursts(CFuzzInput& input, const Bytes& bytes, std::uint8_t shape);
+CScriptedUnit::Reply ReadBursts(CFuzzInput& input, const Bytes& bytes, std::uint8_t shape);
 
 // The check code (CRC-16/KERMIT) computed here, apart from the project's
 // own, so the harnesses judge frames independently of the code under test.

@@ -28,7 +28,13 @@ CCOMPort::CCOMPort()
 }
 
 CCOMPort::CCOMPort(CPortTable table)
+    : CCOMPort(std::move(table), MakeSerialLine)
+{
+}
+
+CCOMPort::CCOMPort(CPortTable table, LineMaker maker)
     : m_table(std::move(table))
+    , m_maker(std::move(maker))
 {
     Probe();
 }
@@ -41,7 +47,7 @@ CCOMPort::~CCOMPort()
 int CCOMPort::OpenSlot(int portIndex)
 {
     const std::string& path = m_table.Path(portIndex);
-    m_line = MakeSerialLine(path);
+    m_line = m_maker(path);
     int error = m_line->Open(path);
     m_portError[static_cast<std::size_t>(portIndex)] = error;
     return error;

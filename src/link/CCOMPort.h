@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,10 @@ public:
     // Builds the port table from the environment and probes every slot.
     CCOMPort();
     explicit CCOMPort(CPortTable table);
+    // Makes the line for a slot's path; MakeSerialLine unless a test or
+    // fuzz target puts a line of its own (a memory line) under the port.
+    using LineMaker = std::function<std::unique_ptr<CSerialLine>(const std::string& path)>;
+    CCOMPort(CPortTable table, LineMaker maker);
     virtual ~CCOMPort();
     CCOMPort(const CCOMPort&) = delete;
     CCOMPort& operator=(const CCOMPort&) = delete;
@@ -60,6 +65,7 @@ private:
     void Probe();
 
     CPortTable m_table;
+    LineMaker m_maker;
     std::unique_ptr<CSerialLine> m_line;
     std::array<int, CPortTable::kSlots> m_probeError {};
     std::array<int, CPortTable::kSlots> m_portError {};
