@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     Check(result.error.empty(), "accepted with an error message", result.error);
     const CliOptions& options = result.options;
-    if (options.help)
+    // --help and --version answer without a command or a port.
+    if (options.help || options.version)
         return 0;
     Check(options.portIndex >= 0 && options.portIndex < 16, "a port slot outside COM1..COM16");
     Check(options.baud == 9600 || options.baud == 19200, "a speed other than 9600 or 19200");

@@ -11,7 +11,7 @@ std::unique_ptr<CCOMPort> CScriptedUnit::MakePort()
     auto maker = [this](const std::string&) -> std::unique_ptr<CSerialLine> {
         auto line = std::make_unique<CMemoryLine>(MemoryArrival::Queued);
         line->SetPeer([this](const std::uint8_t* bytes, int count) { OnWrite(bytes, count); });
-        line->SetWritesFail(m_writeFails);
+        line->SetWriteFault(m_writeFails ? LineFault::Timeout : LineFault::None);
         m_line = line.get();
         return line;
     };
@@ -31,7 +31,7 @@ void CScriptedUnit::SetWriteFails(bool fails)
 {
     m_writeFails = fails;
     if (m_line)
-        m_line->SetWritesFail(fails);
+        m_line->SetWriteFault(fails ? LineFault::Timeout : LineFault::None);
 }
 
 void CScriptedUnit::OnWrite(const std::uint8_t* bytes, int count)

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace orvex {
 
@@ -15,12 +16,16 @@ void CSimDevice::MoveToDispenser()
 {
     for (int index = 0; index < kSimCassettes; ++index) {
         auto& cassette = m_ledger.cassettes[static_cast<std::size_t>(index)];
-        int bills = std::min(m_dispensePlan[static_cast<std::size_t>(index)], cassette.count);
+        int planned = std::exchange(m_dispensePlan[static_cast<std::size_t>(index)], 0);
+        // The dispenser keeps bills by type: an escrow or unassigned
+        // cassette has no type to give, and none was planned from it.
+        if (cassette.type < 0 || cassette.type >= kSimBillTypes)
+            continue;
+        int bills = std::min(planned, cassette.count);
         cassette.count -= bills;
         cassette.full = cassette.count >= cassette.capacity;
         m_dispenser[static_cast<std::size_t>(cassette.type)] += bills;
         m_ledger.inDispenser += bills;
-        m_dispensePlan[static_cast<std::size_t>(index)] = 0;
     }
 }
 

@@ -196,6 +196,28 @@ TEST(SimDispense, MovesThenWaitsForTake)
     EXPECT_TRUE(ledger.Balanced());
 }
 
+// Found by the sim_device fuzz target: moving the bills read the dispenser
+// at the unassigned cassette's "type" 31, past its 24 slots (seen under the
+// sanitizers).
+TEST(SimDispense, CassettesWithoutABillTypeAreLeftAlone)
+{
+    SimOptions options = SimHarness::FastOptions();
+    options.cassettes[1] = { kSimEscrowCassetteType, 0, 100 };
+    options.cassettes[2] = { kSimUnassignedType, 0, 100 };
+    SimHarness sim(options);
+    sim.Ready(0, 0);
+    EXPECT_TRUE(SimHarness::IsAck(sim.Send({ 0x3C, 0, 2 })));
+    ASSERT_TRUE(sim.PollUntil(0x1D));
+    sim.Wait(1000);
+    sim.Poll();
+    SimLedger ledger = sim.Ledger();
+    EXPECT_EQ(ledger.inDispenser, 2);
+    EXPECT_EQ(ledger.cassettes[0].count, 8);
+    EXPECT_EQ(ledger.cassettes[1].type, kSimEscrowCassetteType);
+    EXPECT_EQ(ledger.cassettes[2].type, kSimUnassignedType);
+    EXPECT_TRUE(ledger.Balanced());
+}
+
 TEST(SimDispense, TakenByItselfAfterTheTakeTime)
 {
     SimOptions options = SimHarness::FastOptions();
