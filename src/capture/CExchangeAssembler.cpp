@@ -147,6 +147,11 @@ WireDirection CExchangeAssembler::Resolve(const WireFrame& frame) const
     }
     if (frame.kind == WireFrameKind::Noise)
         return WireDirection::Unknown;
+    // Outside an exchange a frame that names no command is a reply nobody
+    // asked for; the controller's ACK or NAK after a reply is the controller's.
+    if (frame.kind == WireFrameKind::Frame && !IsAcknowledgement(frame) && wire::CommandLogName(frame.bytes).empty()
+        && m_state == State::Idle)
+        return WireDirection::FromDevice;
     return WireDirection::FromController;
 }
 

@@ -20,7 +20,8 @@ namespace orvex {
 // With WireDirection::Unknown (one receiver hearing both sides) the
 // exchange tells who spoke: a frame while a command waits for its reply is
 // the reply when it comes from the commanded address and is not the
-// command again; an ACK or NAK after a reply is the controller's.
+// command again; an ACK or NAK after a reply is the controller's; outside
+// an exchange a frame that names no command is a reply nobody asked for.
 class CExchangeAssembler {
 public:
     static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
