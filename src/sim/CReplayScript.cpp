@@ -88,7 +88,7 @@ std::vector<std::uint8_t> CReplayScript::Answer(std::span<const std::uint8_t> co
         if (same(m_exchanges[index]))
             found = index;
     }
-    if (found == expected)
+    if (found < m_exchanges.size() && found == expected)
         return m_exchanges[m_next++].reply;
     note = "the host departs from the recording at exchange " + std::to_string(expected + 1) + ": it sent " + Hex(command);
     if (expected < m_exchanges.size())

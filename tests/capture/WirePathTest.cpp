@@ -12,6 +12,7 @@
 #include "cli/COrvexCtl.h"
 #include "link/CPtyPair.h"
 #include "protocol/ProtocolFixture.h"
+#include "sim/CReplayScript.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -338,4 +339,31 @@ TEST(Dissector, MarksAWrongCheckCodeAndFiltersByAddressAndCommand)
     EXPECT_EQ(tshark("orvex.address == 1 && orvex.command == \"DISPENSE\""), "1 ");
     EXPECT_EQ(tshark("orvex.address == 3 && orvex.command == \"POLL\""), "3 ");
     ::unlink(path.c_str());
+}
+
+// A replay answers in the recording's order, says where the host departs
+// from it, and goes on from the next place that has the host's command.
+TEST(ReplayScript, AnswersAsRecordedAndSaysWhereTheHostDeparts)
+{
+    CReplayScript script;
+    const Bytes poll = Frame(1, { 0x33 });
+    const Bytes identification = Frame(1, { 0x37 });
+    script.Add({ poll, Frame(1, { 0x19 }), "POLL" });
+    script.Add({ identification, Frame(1, { 0x37, 0x41 }), "IDENTIFICATION" });
+    script.Add({ poll, {}, "POLL" });
+    script.Add({ poll, Frame(1, { 0x14 }), "POLL" });
+    std::string note;
+    EXPECT_EQ(script.Answer(poll, note), Frame(1, { 0x19 }));
+    EXPECT_EQ(note, "");
+    EXPECT_EQ(script.Answer(Frame(1, { 0x00 }), note), Bytes {}) << "the host's ACK asks for nothing";
+    EXPECT_EQ(note, "");
+    // The recording has IDENTIFICATION next; the host polls instead.
+    EXPECT_EQ(script.Answer(poll, note), Bytes {}) << "answered as at exchange 3, which timed out";
+    EXPECT_NE(note.find("departs from the recording at exchange 2"), std::string::npos) << note;
+    EXPECT_NE(note.find("(IDENTIFICATION)"), std::string::npos) << note;
+    EXPECT_NE(note.find("exchange 3"), std::string::npos) << note;
+    EXPECT_EQ(script.Answer(poll, note), Frame(1, { 0x14 }));
+    EXPECT_EQ(note, "");
+    EXPECT_EQ(script.Answer(Frame(1, { 0x30 }), note), Bytes {});
+    EXPECT_NE(note.find("no recorded exchange has this command"), std::string::npos) << note;
 }
