@@ -42,7 +42,7 @@ CExchangeAssembler::Stream& CExchangeAssembler::StreamFor(int port, WireDirectio
         if (stream.port == port && stream.direction == direction)
             return stream;
     }
-    m_streams.push_back(Stream { port, direction, {}, 0, 0 });
+    m_streams.push_back(Stream { port, direction, {}, 0, 0, {} });
     return m_streams.back();
 }
 
@@ -51,19 +51,15 @@ void CExchangeAssembler::Feed(int port, WireDirection direction, std::int64_t ti
     if (bytes.empty())
         return;
     // Only one side speaks at a time: once the other side speaks, what this
-    // side left unfinished is all there will be of it.
-    if (direction != WireDirection::Unknown) {
+    // side left unfinished is all there will be of it. (Taps read out of
+    // turn cannot tell; their frames wait for Idle instead.)
+    if (direction != WireDirection::Unknown && !m_settings.holdForIdle) {
         for (std::size_t index = 0; index < m_streams.size(); ++index) {
             if (m_streams[index].direction != direction && m_streams[index].direction != WireDirection::Unknown
                 && !m_streams[index].bytes.empty())
                 GiveUp(m_streams[index]);
         }
     }
-    Stream& stream = StreamFor(port, direction);
-    // The line fell silent inside a frame: what came before is all of it.
-    if (!stream.bytes.empty() && m_settings.gapNs != kNever && timeNs - stream.lastTimeNs > m_settings.gapNs)
-        GiveUp(stream);
-    // Another stream's frame may have closed the exchange meanwhile.
     Stream& current = StreamFor(port, direction);
     if (current.bytes.empty())
         current.firstTimeNs = timeNs;
@@ -130,7 +126,42 @@ void CExchangeAssembler::Emit(Stream& stream, std::size_t count, WireFrameKind k
     stream.bytes.erase(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(count));
     // The rest arrived with the chunk that finished this frame, or later.
     stream.firstTimeNs = stream.lastTimeNs;
-    OnFrame(std::move(frame));
+    if (m_settings.holdForIdle && stream.direction != WireDirection::Unknown)
+        stream.held.push_back(std::move(frame));
+    else
+        OnFrame(std::move(frame));
+}
+
+void CExchangeAssembler::TakeHeld(std::int64_t nowNs)
+{
+    auto find = [this](WireDirection direction, bool held) -> Stream* {
+        for (Stream& stream : m_streams) {
+            if (stream.direction == direction && (held ? !stream.held.empty() : !stream.bytes.empty()))
+                return &stream;
+        }
+        return nullptr;
+    };
+    for (;;) {
+        Stream* controller = find(WireDirection::FromController, true);
+        Stream* device = find(WireDirection::FromDevice, true);
+        if (!controller && !device)
+            return;
+        bool fromDevice = controller == nullptr || (device != nullptr && m_state == State::AwaitReply);
+        if (!fromDevice && m_state == State::AwaitReply) {
+            // The controller spoke again while a reply may still be coming
+            // in: it waits until the reply is whole or the gap has passed.
+            if (Stream* unfinished = find(WireDirection::FromDevice, false)) {
+                if (m_settings.gapNs != kNever && nowNs - unfinished->lastTimeNs <= m_settings.gapNs)
+                    return;
+                GiveUp(*unfinished);
+                continue;
+            }
+        }
+        Stream& from = fromDevice ? *device : *controller;
+        WireFrame frame = std::move(from.held.front());
+        from.held.pop_front();
+        OnFrame(std::move(frame));
+    }
 }
 
 WireDirection CExchangeAssembler::Resolve(const WireFrame& frame) const
@@ -245,6 +276,7 @@ void CExchangeAssembler::Idle(std::int64_t nowNs)
                 GiveUp(m_streams[index]);
         }
     }
+    TakeHeld(nowNs);
     if (m_state != State::Idle && m_settings.replyWindowNs != kNever && nowNs - m_lastFrameNs > m_settings.replyWindowNs)
         Close(m_state == State::AwaitReply ? kTimeout : m_exchange.result);
 }
@@ -255,6 +287,7 @@ void CExchangeAssembler::Finish()
         while (!m_streams[index].bytes.empty())
             GiveUp(m_streams[index]);
     }
+    TakeHeld(kNever);
     if (m_state != State::Idle)
         Close(m_state == State::AwaitReply ? kTimeout : m_exchange.result);
 }

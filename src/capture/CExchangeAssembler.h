@@ -3,6 +3,7 @@
 #include "capture/WireFrame.h"
 
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <span>
 #include <vector>
@@ -32,6 +33,10 @@ public:
         // A command unanswered this long closes as a time-out; an answered
         // exchange waits this long for the controller's ACK or NAK.
         std::int64_t replyWindowNs { kNever };
+        // Taps read side by side (a tap cable) may be read late and out of
+        // turn: their frames are then held until Idle and taken in the
+        // order the exchange asks for (the reply before the next command).
+        bool holdForIdle { false };
     };
 
     explicit CExchangeAssembler(CExchangeListener& listener);
@@ -43,7 +48,9 @@ public:
     // so nothing of it waits for the next packet.
     void FeedPacket(int port, WireDirection direction, std::int64_t timeNs, std::span<const std::uint8_t> bytes);
     void Event(const WireEvent& event);
-    // The time now: ends frames and exchanges that waited past their window.
+    // The time now, or the last time the source looked at its lines and
+    // found nothing more: ends frames that stayed unfinished for the gap
+    // and exchanges that waited past their window.
     void Idle(std::int64_t nowNs);
     // Ends everything held: unfinished frames come out truncated, an open
     // exchange closes as it stands.
@@ -58,6 +65,7 @@ private:
         std::vector<std::uint8_t> bytes;
         std::int64_t firstTimeNs { 0 }; // time of bytes[0]
         std::int64_t lastTimeNs { 0 };  // time of the last chunk
+        std::deque<WireFrame> held;     // frames cut but not yet taken (holdForIdle)
     };
 
     Stream& StreamFor(int port, WireDirection direction);
@@ -66,6 +74,8 @@ private:
     // The bytes held, as one truncated frame or noise.
     void GiveUp(Stream& stream);
     void Emit(Stream& stream, std::size_t count, WireFrameKind kind);
+    // Takes the held frames of the taps in the order the exchange asks for.
+    void TakeHeld(std::int64_t nowNs);
     void OnFrame(WireFrame&& frame);
     WireDirection Resolve(const WireFrame& frame) const;
     void Open(WireFrame&& command);

@@ -59,7 +59,9 @@ void CWireRelay::Forward()
     std::uint8_t buffer[kChunkCapacity];
     while (!m_stopForwarding.load()) {
         pollfd entries[2] { { m_controller.Handle(), POLLIN, 0 }, { m_device.Handle(), POLLIN, 0 } };
-        if (::poll(entries, 2, kPollMilliseconds) <= 0)
+        const int ready = ::poll(entries, 2, kPollMilliseconds);
+        m_lookedNs.store(WallClockNanoseconds());
+        if (ready <= 0)
             continue;
         for (int from = 0; from < 2; ++from) {
             if (entries[from].revents == 0)
@@ -96,6 +98,7 @@ void CWireRelay::Forward()
 WireEnd CWireRelay::Run(const std::atomic<int>& stop, std::chrono::steady_clock::time_point deadline)
 {
     m_stopForwarding.store(false);
+    m_lookedNs.store(WallClockNanoseconds());
     m_forwarder = std::thread([this] { Forward(); });
     std::vector<Chunk> taken;
     bool lost = false;
@@ -114,7 +117,7 @@ WireEnd CWireRelay::Run(const std::atomic<int>& stop, std::chrono::steady_clock:
             lost = m_lost;
         }
         handOn();
-        m_assembler.Idle(WallClockNanoseconds());
+        m_assembler.Idle(m_lookedNs.load());
     }
     m_stopForwarding.store(true);
     m_forwarder.join();

@@ -50,6 +50,10 @@ private:
     CExchangeAssembler& m_assembler;
     std::thread m_forwarder;
     std::atomic<bool> m_stopForwarding { false };
+    // When the forwarder last found its lines drained: the decoding side
+    // measures silences up to there, so a forwarder that is late to run
+    // does not make a silence out of its own lateness.
+    std::atomic<std::int64_t> m_lookedNs { 0 };
     bool m_keepLatencies { false };
 
     // Guards m_queue, m_lost, m_loss and the latencies, shared by the

@@ -120,7 +120,7 @@ int RunMonitor(const WireCommand& command, std::ostream& out, std::ostream& err,
         return kFailed;
     }
     CExchangeAssembler assembler(pipeline.Listener(),
-        { static_cast<std::int64_t>(command.gapMilliseconds) * 1000000, kReplyWindowNs });
+        { static_cast<std::int64_t>(command.gapMilliseconds) * 1000000, kReplyWindowNs, taps.size() == 2 });
     CWireMonitor monitor(taps, assembler);
     CInterruptScope interrupts(stop);
     if (!monitor.Open(ModeText(command.baud), error)) {

@@ -112,6 +112,8 @@ TEST(ExchangeAssembler, AnySplitGivesTheSameExchangesAndNothingIsDropped)
         CExchangeAssembler assembler(keep, settings);
         std::int64_t time = 1000;
         for (const auto& [direction, bytes] : traffic) {
+            // The source looked just before these bytes and found the line quiet.
+            assembler.Idle(time);
             std::size_t at = 0;
             while (at < bytes.size()) {
                 const std::size_t count = std::min(split(), bytes.size() - at);
@@ -160,6 +162,37 @@ TEST(ExchangeAssembler, AnySplitGivesTheSameExchangesAndNothingIsDropped)
     std::mt19937 random(7);
     for (int round = 0; round < 50; ++round)
         EXPECT_EQ(run([&] { return std::size_t { 1 } + random() % 9; }), whole) << "round " << round;
+}
+
+// Two taps read late and out of turn (the controller's next command read
+// before the unit's reply to the last): the exchanges still pair up.
+TEST(ExchangeAssembler, TapsReadOutOfTurnStillPairUp)
+{
+    CKeep keep;
+    CExchangeAssembler assembler(keep, { 50000000, CExchangeAssembler::kNever, true });
+    const Bytes command = Frame(1, { 0x33 });
+    const Bytes ack = Frame(1, { 0x00 });
+    Bytes lateAndCommand = ack;
+    lateAndCommand.insert(lateAndCommand.end(), command.begin(), command.end());
+    Bytes replies = Frame(1, { 0x14 });
+    const Bytes second = Frame(1, { 0x19 });
+    replies.insert(replies.end(), second.begin(), second.end());
+    assembler.Feed(0, WireDirection::FromController, 1000, command);
+    assembler.Idle(2000);
+    assembler.Feed(0, WireDirection::FromController, 300000000, lateAndCommand);
+    assembler.Feed(1, WireDirection::FromDevice, 300000000, std::span(replies).first(9));
+    assembler.Idle(300000001);
+    assembler.Feed(1, WireDirection::FromDevice, 300000002, std::span(replies).subspan(9));
+    assembler.Feed(0, WireDirection::FromController, 300000002, ack);
+    assembler.Finish();
+    ASSERT_EQ(keep.exchanges.size(), 2u);
+    for (const WireExchange& exchange : keep.exchanges) {
+        EXPECT_EQ(exchange.kind, WireExchangeKind::Exchange);
+        EXPECT_EQ(exchange.result, kOk);
+        ASSERT_EQ(exchange.frames.size(), 3u);
+        EXPECT_EQ(exchange.frames[2].bytes, ack);
+    }
+    EXPECT_EQ(keep.exchanges[1].frames[1].bytes, second);
 }
 
 // A capture read back gives every frame as written (direction, ns time,
