@@ -90,21 +90,31 @@ CApplication::StartupResult CApplication::Startup(const std::vector<std::string>
     observer.OnSearchWindow(true);
     observer.OnAnimation(kSearchAnimation);
     observer.OnSearchText("Searching for Devices...");
-    Sleep(300);
+    // Cancel ends the waits of the device interface as well as the search.
+    m_device.SetStopFlag(&m_cancel);
+    const StartupResult result = RunSearch(observer);
+    m_device.SetStopFlag(nullptr);
+    return result;
+}
 
+CApplication::StartupResult CApplication::RunSearch(CStartupObserver& observer)
+{
+    Sleep(300);
     SearchPorts(observer);
     if (m_commandLine.setMode) {
-        m_startupCode = SetCassetteDefaults(observer);
+        if (!IsStartupCancelled())
+            m_startupCode = SetCassetteDefaults(observer);
+        EndSearchWindow(observer);
         return StartupResult::End;
     }
 
     bool initialise = m_foundPort != kNoPort;
-    if (!initialise) {
+    if (!initialise && !IsStartupCancelled()) {
         initialise = SearchCardReader(observer) != kNoPort;
-        if (!initialise)
+        if (!initialise && !IsStartupCancelled())
             observer.OnMessage("No device found. You have to set COM port manualy.");
     }
-    if (initialise)
+    if (initialise && !IsStartupCancelled())
         m_startupCode = InitializeDevice(observer);
     EndSearchWindow(observer);
     return StartupResult::OpenMainWindow;
@@ -121,13 +131,13 @@ int CApplication::SearchPorts(CStartupObserver& observer)
     };
     auto tryAddresses = [&answers] { return answers(kCyclorAddress) || answers(kValidatorAddress); };
 
-    for (int index = 0; index < kSearchedPorts; ++index) {
+    for (int index = 0; index < kSearchedPorts && !IsStartupCancelled(); ++index) {
         values.SetSerialMode(kMode19200);
         if (m_device.OpenPort(index, m_searchTimeout) == 0)
             continue;
         Sleep(10);
         bool found = tryAddresses();
-        if (!found) {
+        if (!found && !IsStartupCancelled()) {
             Sleep(100);
             values.SetSerialMode(kMode9600);
             if (m_device.OpenPort(index, m_searchTimeout) == 0)
@@ -149,7 +159,7 @@ int CApplication::SearchPorts(CStartupObserver& observer)
 int CApplication::SearchCardReader(CStartupObserver& observer)
 {
     observer.OnSearchText("Searching for Card Reader...");
-    for (int index = 0; index < kReaderPorts; ++index) {
+    for (int index = 0; index < kReaderPorts && !IsStartupCancelled(); ++index) {
         CProgramValues::Instance().SetSerialMode(kMode19200);
         if (m_device.OpenPort(index, m_searchTimeout) == 0)
             continue;
@@ -173,9 +183,9 @@ int CApplication::InitializeDevice(CStartupObserver& observer)
     observer.OnAnimation(kInitAnimation);
     observer.OnSearchText("Initializing Bill Changer...");
     int result = -1;
-    for (int attempt = 0; attempt < kInitAttempts && result != 0; ++attempt)
+    for (int attempt = 0; attempt < kInitAttempts && result != 0 && !IsStartupCancelled(); ++attempt)
         result = m_device.InitValidator(m_engine->GetDeviceAddress());
-    if (result != 0) {
+    if (result != 0 && !IsStartupCancelled()) {
         observer.OnMessage("Initialization failed.");
         EndSearchWindow(observer);
     }

@@ -4,6 +4,8 @@
 #include "device/CKRMSInterface.h"
 #include "vmc/CVMC.h"
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +62,13 @@ public:
     // failed cassette's result code.
     int SetCassetteDefaults(CStartupObserver& observer);
 
+    // The search window's "Cancel", from any thread: the search and the
+    // device's waits end at their next turn; the main window then opens on
+    // what was found so far (no port when the port search was cut short).
+    // In "SET" mode the program ends, as it always does there.
+    void CancelStartup() { m_cancel.store(1); }
+    bool IsStartupCancelled() const { return m_cancel.load() != 0; }
+
     // "%d.%d.%d build %d" from the project version.
     static std::string VersionText();
     // The engine of the running application, for code with no other way
@@ -67,6 +76,8 @@ public:
     static CVMC* PublishedEngine();
 
 private:
+    // The start-up after the search window opened.
+    StartupResult RunSearch(CStartupObserver& observer);
     // Hides and ends the search window once.
     void EndSearchWindow(CStartupObserver& observer);
 
@@ -77,6 +88,8 @@ private:
     CommandLine m_commandLine;
     bool m_searchWindowShown { false };
     int m_startupCode { -1 };
+    // Lent to the device as its stop flag while the start-up runs.
+    std::atomic<std::uint8_t> m_cancel { 0 };
 };
 
 } // namespace orvex

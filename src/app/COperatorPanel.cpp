@@ -27,6 +27,8 @@ constexpr std::uint8_t kEscrowBillType = 24;
 constexpr int kDispenseTypes = 25;
 constexpr int kPollingExtra = 100;
 constexpr int kNoSuchFile = 2; // ENOENT
+constexpr const char* kMode9600 = "9600,n,8,1";
+constexpr const char* kMode19200 = "19200,n,8,1";
 
 bool IsCassetteChoice(int index) { return index >= 0 && index < kCassetteChoices; }
 
@@ -74,6 +76,12 @@ void COperatorPanel::SetObserver(CPanelObserver* observer)
 
 void COperatorPanel::Attach(int foundPort)
 {
+    // The menu starts at 9600; only a port found at start-up keeps the
+    // speed it answered at. A search that found nothing leaves the mode at
+    // the card reader's 19200, which a port chosen later must not get.
+    const bool found = foundPort >= 0 && foundPort < CPortTable::kSlots;
+    if (!found)
+        CProgramValues::Instance().SetSerialMode(kMode9600);
     {
         std::lock_guard lock(m_mutex);
         m_members.deviceAddress = m_engine.GetDeviceAddress();
@@ -593,7 +601,7 @@ bool COperatorPanel::OpenCurrentPort()
         port = m_currentPort;
         speed = m_speed;
     }
-    CProgramValues::Instance().SetSerialMode(speed == 19200 ? "19200,n,8,1" : "9600,n,8,1");
+    CProgramValues::Instance().SetSerialMode(speed == 19200 ? kMode19200 : kMode9600);
     if (port == kNoPort || m_device.OpenPort(port, GetTiming().responseTimeout) == 0) {
         Message(kPortMessage);
         return false;

@@ -56,6 +56,23 @@ TEST_F(PanelTest, AttachWithoutFoundPortChecksNoItem)
     EXPECT_EQ(m_panel.GetCurrentPort(), COperatorPanel::kNoPort);
 }
 
+// The card-reader search leaves the mode at 19200; with nothing found the
+// menu shows 9600 and a port chosen from it opens at 9600.
+TEST_F(PanelTest, NothingFoundLeavesTheMenuAt9600)
+{
+    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
+    m_panel.Attach(COperatorPanel::kNoPort);
+    EXPECT_EQ(m_panel.GetSpeed(), 9600);
+    EXPECT_EQ(CProgramValues::Instance().SerialMode(), "9600,n,8,1");
+    ASSERT_TRUE(m_panel.ChoosePort(0));
+    EXPECT_EQ(CProgramValues::Instance().SerialMode(), "9600,n,8,1");
+
+    // A port found at 19200 keeps it.
+    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
+    m_panel.Attach(0);
+    EXPECT_EQ(m_panel.GetSpeed(), 19200);
+}
+
 TEST_F(PanelTest, OptionBoxesReachTheEngineAndTheLog)
 {
     Set([](PanelMembers& m) {

@@ -6,12 +6,16 @@
 #include "app/window/CSearchBCDlg.h"
 #include "app/window/CStartupRunner.h"
 #include "link/ProgramValues.h"
+#include "support/PtyPeer.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QKeyEvent>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 
 #include <climits>
 #include <thread>
@@ -124,6 +128,55 @@ TEST(Startup, TheSearchWaitsWhileItsMessageBoxIsOpen)
     auto result = CStartupRunner::Run(application, {}, search);
     EXPECT_TRUE(checked);
     EXPECT_EQ(result, CApplication::StartupResult::OpenMainWindow);
+}
+
+// A stray Escape or a window manager's close does not end the search, and
+// the window offers neither a close box nor a system menu.
+TEST(Startup, TheSearchWindowIgnoresEscapeAndClose)
+{
+    EnsureApplication();
+    CSearchBCDlg search;
+    search.show();
+    EXPECT_FALSE(search.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(search.windowFlags() & Qt::WindowSystemMenuHint);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&search, &escape);
+    search.close();
+    QApplication::processEvents();
+    EXPECT_TRUE(search.isVisible());
+    ASSERT_NE(search.CancelButton(), nullptr);
+    EXPECT_TRUE(search.CancelButton()->isVisible());
+}
+
+// "Cancel" stops the search where it is; the main window opens on no
+// device, without the card-reader search or its message.
+TEST(Startup, CancelStopsTheSearchAndOpensTheMainWindowOnNoDevice)
+{
+    EnsureApplication();
+    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
+    std::vector<std::unique_ptr<PtyPeer>> silent;
+    std::vector<std::string> ports;
+    for (int i = 0; i < 4; ++i) {
+        silent.push_back(std::make_unique<PtyPeer>());
+        silent.back()->SetResponder([](const Bytes&) { return PeerReply {}; });
+        ports.push_back(silent.back()->SlavePath());
+    }
+    MessageBoxCloser closer;
+    CApplication application { CPortTable(ports) };
+    CSearchBCDlg search;
+    QStringList texts;
+    QObject::connect(&search, &CSearchBCDlg::TextShown, [&](const QString& text) {
+        texts << text;
+        if (text == QStringLiteral("Searching for Devices..."))
+            QTimer::singleShot(0, search.CancelButton(), &QPushButton::click);
+    });
+    const auto result = CStartupRunner::Run(application, {}, search);
+    EXPECT_EQ(result, CApplication::StartupResult::OpenMainWindow);
+    EXPECT_EQ(application.GetFoundPort(), CApplication::kNoPort);
+    EXPECT_TRUE(closer.Texts().isEmpty()) << closer.Texts().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_FALSE(texts.contains(QStringLiteral("Searching for Card Reader...")));
+    EXPECT_LT(silent.back()->Commands().size(), 1u) << "the search went on to the last port";
+    EXPECT_FALSE(search.isVisible());
 }
 
 // ---- Without a display -------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace orvex {
@@ -18,6 +19,8 @@ CSearchBCDlg::CSearchBCDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("ORVEX VMC Core v.") + ToQString(CApplication::VersionText()));
     setWindowIcon(ProgramIcon());
     setModal(false);
+    // A caption only: no close box, no system menu.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("SearchText"));
@@ -31,9 +34,20 @@ CSearchBCDlg::CSearchBCDlg(QWidget* parent)
     m_busy->setRange(0, 0);
     m_busy->setTextVisible(false);
 
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("Cancel"));
+    m_cancel->setAccessibleName(QStringLiteral("Cancel"));
+    m_cancel->setAutoDefault(false);
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        m_cancel->setEnabled(false);
+        m_status->setText(QStringLiteral("Cancelling..."));
+        emit CancelRequested();
+    });
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_busy);
     layout->addWidget(m_status);
+    layout->addWidget(m_cancel, 0, Qt::AlignHCenter);
     ShowClip(kSearchAnimation);
 }
 
@@ -91,15 +105,13 @@ void CSearchBCDlg::OnAnimation(int clip)
 
 void CSearchBCDlg::closeEvent(QCloseEvent* event)
 {
-    // The search cannot be cut short; it ends by itself within seconds.
-    if (!m_closeRequested.exchange(true))
-        m_status->setText(QStringLiteral("Closing after the search..."));
+    // Only the start-up ends this window; "Cancel" is the way to stop it.
     event->ignore();
 }
 
 void CSearchBCDlg::reject()
 {
-    close();
+    // Escape: nothing.
 }
 
 } // namespace orvex

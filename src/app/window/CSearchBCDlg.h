@@ -4,10 +4,9 @@
 
 #include <QDialog>
 
-#include <atomic>
-
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace orvex {
 
@@ -15,6 +14,8 @@ namespace orvex {
 // indicator in place of the animation clips. The search runs on a worker
 // thread and tells this window what to show; each call is carried over to
 // the GUI thread, and a message box holds the search until it is closed.
+// It has no close box and no system menu, and Escape does nothing: a stray
+// key must not end the session. "Cancel" stops the search on purpose.
 class CSearchBCDlg : public QDialog, public CStartupObserver {
     Q_OBJECT
 
@@ -33,15 +34,15 @@ public:
 
     QString StatusText() const;
     int Clip() const { return m_clip; }
-    // The operator closed the window during the search: the program ends
-    // once the search is over, without opening the main window.
-    bool CloseRequested() const { return m_closeRequested.load(); }
+    QPushButton* CancelButton() const { return m_cancel; }
 
 signals:
     // Each status text as it is shown, in order.
     void TextShown(const QString& text);
     // Each message box text, when the box opens.
     void MessageShown(const QString& text);
+    // "Cancel" was pressed (once).
+    void CancelRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -52,8 +53,8 @@ private:
 
     QLabel* m_status;
     QProgressBar* m_busy;
+    QPushButton* m_cancel;
     int m_clip { kSearchAnimation };
-    std::atomic<bool> m_closeRequested { false };
 };
 
 } // namespace orvex

@@ -14,6 +14,8 @@ CApplication::StartupResult CStartupRunner::Run(CApplication& application, const
     CSearchBCDlg& searchWindow)
 {
     QEventLoop loop;
+    const QMetaObject::Connection cancel = QObject::connect(&searchWindow, &CSearchBCDlg::CancelRequested,
+        &loop, [&application] { application.CancelStartup(); });
     CApplication::StartupResult result = CApplication::StartupResult::End;
     std::thread search([&] {
         result = application.Startup(words, searchWindow);
@@ -23,6 +25,7 @@ CApplication::StartupResult CStartupRunner::Run(CApplication& application, const
     });
     loop.exec();
     search.join();
+    QObject::disconnect(cancel);
     // The texts and show/hide calls still queued for the search window.
     QCoreApplication::sendPostedEvents(&searchWindow);
     searchWindow.hide();

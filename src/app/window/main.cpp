@@ -103,7 +103,7 @@ int main(int argc, char** argv)
     auto result = orvex::CStartupRunner::Run(application, words, searchWindow);
     answerBoxes.stop();
     QObject::disconnect(&termination, nullptr, &answerBoxes, nullptr);
-    if (result == orvex::CApplication::StartupResult::End || searchWindow.CloseRequested() || termination.Received())
+    if (result == orvex::CApplication::StartupResult::End || termination.Received())
         return 0;
 
     orvex::CKRMSCYVMCDlg window(application);
