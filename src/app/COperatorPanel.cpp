@@ -654,10 +654,10 @@ TimingSettings COperatorPanel::GetTiming() const
 void COperatorPanel::ApplyTiming(const TimingSettings& timing)
 {
     TimingSettings stored = timing;
-    // A negative value must not become a long pause or time-out.
-    stored.responseTimeout = std::max(0, stored.responseTimeout);
-    stored.pollingInterval = std::max(0, stored.pollingInterval);
-    stored.intercommandInterval = std::max(0, stored.intercommandInterval);
+    // Neither a negative value nor a huge one may become a long pause or
+    // time-out.
+    for (int* value : { &stored.responseTimeout, &stored.pollingInterval, &stored.intercommandInterval })
+        *value = std::clamp(*value, 0, TimingSettings::kMaxMilliseconds);
     stored.commandPrefix = stored.commandPrefix == 1 ? 1 : 0;
     int port;
     {

@@ -58,6 +58,11 @@ struct PanelMembers {
 
 // The four values of the timing settings dialog.
 struct TimingSettings {
+    // The longest time-out or interval taken (ten minutes), as orvexctl's
+    // options take it: a slip of the keyboard must not make stopping
+    // polling or closing the window wait for hours.
+    static constexpr int kMaxMilliseconds = 600000;
+
     int responseTimeout { 2000 };     // ms
     int pollingInterval { 150 };      // ms
     int intercommandInterval { 20 };  // ms

@@ -14,7 +14,7 @@ namespace orvex {
 
 namespace {
 
-constexpr int kMaxMilliseconds = 600000;
+constexpr int kMaxMilliseconds = TimingSettings::kMaxMilliseconds;
 
 // The word as typed, but always on one line and of a readable length: a
 // control character shows as \xNN, and a word past 60 characters is cut

@@ -185,6 +185,13 @@ void CVMCInterface::SetLastReaderPoll(PollReply reply)
     m_lastReaderPoll = reply;
 }
 
+void CVMCInterface::SetStopFlag(std::atomic<std::uint8_t>* stop)
+{
+    m_stopFlag.store(stop);
+    if (CKRMSProtocol* protocol = GetProtocol())
+        protocol->SetStopFlag(stop);
+}
+
 bool CVMCInterface::StopRequested() const
 {
     std::atomic<std::uint8_t>* stop = m_stopFlag.load();

@@ -79,8 +79,9 @@ public:
     PollReply GetLastPoll() const;
     PollReply GetLastReaderPoll() const;
 
-    // Owned by the polling engine; while set and non-zero every wait ends.
-    void SetStopFlag(std::atomic<std::uint8_t>* stop) { m_stopFlag.store(stop); }
+    // Owned by the polling engine; while set and non-zero every wait ends,
+    // and the protocol's intercommand pause with it.
+    void SetStopFlag(std::atomic<std::uint8_t>* stop);
     bool StopRequested() const;
     // Whoever sets the stop byte calls this afterwards: a wait asleep sees
     // the stop at once rather than at its next look.

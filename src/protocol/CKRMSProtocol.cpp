@@ -4,6 +4,7 @@
 #include "link/ProgramValues.h"
 #include "protocol/ExchangeRecord.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <new>
@@ -152,9 +153,22 @@ void CKRMSProtocol::AppendLines(const char* prefix, const CCommand& frame)
 
 void CKRMSProtocol::Pause()
 {
-    int interval = m_intercommandInterval.load();
-    if (interval > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+    const int interval = m_intercommandInterval.load();
+    if (interval <= 0)
+        return;
+    // Looked at every 50 ms: a usual pause is one sleep, a long one ends
+    // soon after a stop.
+    constexpr auto kSlice = std::chrono::milliseconds(50);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval);
+    for (;;) {
+        std::atomic<std::uint8_t>* stop = m_stopFlag.load();
+        if (stop != nullptr && stop->load() != 0)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            return;
+        std::this_thread::sleep_until(std::min(end, now + kSlice));
+    }
 }
 
 CCommand CKRMSProtocol::Exchange(const CCommand& command, int address)

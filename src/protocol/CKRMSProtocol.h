@@ -78,6 +78,9 @@ public:
     int GetResponseTimeout() const { return m_responseTimeout.load(); }
     void SetIntercommandInterval(int milliseconds) { m_intercommandInterval.store(milliseconds < 0 ? 0 : milliseconds); }
     int GetIntercommandInterval() const { return m_intercommandInterval.load(); }
+    // Lent by the device interface: while set and non-zero the intercommand
+    // pause ends at once, so stopping never sits out a long pause.
+    void SetStopFlag(std::atomic<std::uint8_t>* stop) { m_stopFlag.store(stop); }
 
     // ---- Command set -----------------------------------------------------
     // `address` is the bus address; commands of the Cyclor unit go to 1 and
@@ -186,6 +189,7 @@ private:
     bool RequestWord(std::uint8_t code, int address, const char* name, std::uint32_t& value);
 
     std::atomic<int> m_intercommandInterval { 20 };
+    std::atomic<std::atomic<std::uint8_t>*> m_stopFlag { nullptr };
     std::atomic<COutputInterface*> m_observer { nullptr };
     std::vector<std::string> m_exchangeRecord;
     CCommand m_lastReply;

@@ -40,6 +40,18 @@ TEST_F(PanelTest, ChoosingAPortOpensItWithTheCheckedSpeed)
     EXPECT_NE(m_panel.GetPortItemState(1), COperatorPanel::PortItemState::Enabled);
 }
 
+// Bounded as orvexctl bounds --timeout, --poll-interval and --intercommand.
+TEST_F(PanelTest, TimingValuesAreBoundedToTenMinutes)
+{
+    m_panel.ApplyTiming({ 99999999, 99999999, 99999999, 0 });
+    const TimingSettings timing = m_panel.GetTiming();
+    EXPECT_EQ(timing.responseTimeout, TimingSettings::kMaxMilliseconds);
+    EXPECT_EQ(timing.pollingInterval, TimingSettings::kMaxMilliseconds);
+    EXPECT_EQ(m_application.Device().GetPollInterval(), TimingSettings::kMaxMilliseconds);
+    EXPECT_EQ(m_application.Protocol().GetIntercommandInterval(), TimingSettings::kMaxMilliseconds);
+    m_panel.ApplyTiming({ 200, 150, 0, 0 });
+}
+
 TEST_F(PanelTest, AttachMakesTheFoundPortCurrent)
 {
     m_application.Engine().SetDeviceAddress(1);

@@ -128,6 +128,23 @@ TEST_F(Init, ValidatorThatFailsAfterDisablingIsNotAccepted)
     EXPECT_EQ(Codes(kBv), CodeList({ 0x34 }));
 }
 
+// Every POLL succeeds but the state never comes: the last result code is
+// 0, which must not read as a passed initialisation (docs/mends.md).
+TEST_F(Init, ValidatorThatNeverGetsReadyIsNoSuccess)
+{
+    std::atomic<std::uint8_t> stop { 0 };
+    device.SetStopFlag(&stop);
+    bus.SetState(kBv, 0x1B);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        stop = 1;
+    });
+    EXPECT_EQ(device.InitValidator(kBv), -1000);
+    stopper.join();
+    EXPECT_TRUE(Codes(kBv).empty()) << "nothing but POLLs sent";
+    device.SetStopFlag(nullptr);
+}
+
 TEST_F(Init, SilentValidatorGivesTheTimeout)
 {
     bus.SetSilent(kBv, true);

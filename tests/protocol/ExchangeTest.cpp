@@ -2,6 +2,7 @@
 
 #include "link/CheckCode.h"
 
+#include <future>
 #include <termios.h>
 #include <thread>
 
@@ -181,6 +182,23 @@ TEST_F(ProtocolTest, DataReplyIsAcknowledgedAndPaused)
     EXPECT_EQ(result.record, (std::vector<std::string> { Line("-> ", kPollTo3), Line("<- ", reply), Line("-> ", kAckTo3) }));
     ASSERT_TRUE(peer.WaitForFrames(2, 1s));
     EXPECT_EQ(peer.Frames()[1], kAckTo3);
+}
+
+// A long pause ends once the lent stop flag is set: stopping polling or
+// closing the window does not sit it out.
+TEST_F(ProtocolTest, TheStopFlagEndsALongPause)
+{
+    protocol.SetIntercommandInterval(600000);
+    std::atomic<std::uint8_t> stop { 0 };
+    protocol.SetStopFlag(&stop);
+    Answer(3, { 0x14 });
+    auto exchange = std::async(std::launch::async, [&] { return protocol.Exchange(PollFrame(), 3).GetStatus(); });
+    ASSERT_TRUE(peer.WaitForFrames(2, 5s)) << "the ACK after the reply";
+    EXPECT_EQ(exchange.wait_for(100ms), std::future_status::timeout) << "pausing";
+    stop.store(1);
+    ASSERT_EQ(exchange.wait_for(60s), std::future_status::ready);
+    EXPECT_EQ(exchange.get(), 0);
+    protocol.SetStopFlag(nullptr);
 }
 
 TEST_F(ProtocolTest, InvalidCommandReplyIsAcknowledgedToo)

@@ -5,6 +5,7 @@
 #include "app/window/CLogLineStore.h"
 #include "app/window/CLogListModel.h"
 #include "app/window/CLogListView.h"
+#include "support/Technician.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 namespace orvex::test {
@@ -191,6 +194,37 @@ TEST_F(LogListModel, AFailedSaveLeavesTheExistingFileAsItWas)
 
     EXPECT_FALSE(saved_ok);
     EXPECT_EQ(ReadFile(path), "the old log\n");
+}
+
+// Runs inside the child, as the technician; skipped in an ordinary run.
+TEST_F(LogListModel, ChildSavesOverItsFileInAFolderItCannotWrite)
+{
+    const char* path = std::getenv("ORVEX_TEST_SAVE_PATH");
+    if (!path)
+        GTEST_SKIP() << "runs only inside LogListModel.TechnicianSavesOverAWritableFileInAFolderItCannotWrite";
+    ASSERT_NE(getuid(), 0u);
+    CLogListModel model;
+    model.AddLine("->POLL (10:15:00)");
+    ASSERT_TRUE(model.SaveToFile(QString::fromLocal8Bit(path)));
+}
+
+TEST_F(LogListModel, TechnicianSavesOverAWritableFileInAFolderItCannotWrite)
+{
+    TechnicianAccount account {};
+    std::string reason;
+    if (!EnsureTechnician(account, reason))
+        GTEST_SKIP() << reason;
+    QTemporaryDir directory;
+    ASSERT_EQ(chmod(directory.path().toLocal8Bit().constData(), 0755), 0);
+    const QString path = directory.filePath(QStringLiteral("log.txt"));
+    std::ofstream(path.toStdString()) << "the old log\n";
+    ASSERT_EQ(chown(path.toLocal8Bit().constData(), account.uid, account.gid), 0);
+    const int code = RunSelfAsTechnician(account, "LogListModel.ChildSavesOverItsFileInAFolderItCannotWrite",
+        { "ORVEX_TEST_SAVE_PATH=" + path.toStdString(), "QT_QPA_PLATFORM=offscreen" }, std::chrono::seconds(30));
+    if (code == kCouldNotStart)
+        GTEST_SKIP() << "the test program cannot be run as " << kTechnician;
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFile(path), "->POLL (10:15:00)\n");
 }
 
 // ---- The view ------------------------------------------------------------------

@@ -173,6 +173,9 @@ std::size_t CLogListModel::PendingCount() const
 bool CLogListModel::SaveToFile(const QString& path)
 {
     QSaveFile file(path);
+    // A writable file in a directory the user cannot write (no room for
+    // the temporary file beside it) is written in place.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     std::string buffer;

@@ -70,7 +70,8 @@ void CTimingDlg::accept()
             edit->selectAll();
             return;
         }
-        *member = std::max(0, static_cast<int>(*number));
+        // Bounded as orvexctl bounds its options; negative values are 0.
+        *member = static_cast<int>(std::clamp<std::int64_t>(*number, 0, TimingSettings::kMaxMilliseconds));
     }
     int prefix = m_commandPrefix->currentIndex();
     values.commandPrefix = prefix == 1 ? 1 : 0;
