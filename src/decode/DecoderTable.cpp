@@ -62,4 +62,6 @@ const DecoderEntry* FindDecoders(std::string_view logName)
     return nullptr;
 }
 
+std::span<const DecoderEntry> DecoderEntries() { return kDecoders; }
+
 } // namespace orvex

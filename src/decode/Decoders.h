@@ -3,6 +3,7 @@
 #include "decode/DecodeContext.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -73,5 +74,7 @@ struct DecoderEntry {
 
 // The entry for a log name (exact, case-sensitive), or null.
 const DecoderEntry* FindDecoders(std::string_view logName);
+// The whole table, in its order.
+std::span<const DecoderEntry> DecoderEntries();
 
 } // namespace orvex

@@ -11,22 +11,16 @@ using namespace orvex::test;
 
 namespace {
 
-const char* const kAllNames[] = { "POLL", "BILL TYPE", "SET CY TIME", "GET CY TIME", "GET CASSETTE STATUS",
-    "POWER RECOVERY", "EXTENDED CASSETTE STATUS REQUEST", "DISPENSE", "DOWNLOAD", "RESET", "EXTRACT BARCODE",
-    "BILL TABLE", "REQUEST STATISTICS", "READ USER DATA", "WRITE USER DATA", "IDENTIFICATION",
-    "VALIDATION SOFTWARE IDENTIFICATION", "EXTENDED IDENTIFICATION", "MODULE IDENTIFICATION", "SET BAR PARAMETERS",
-    "SET OPTIONS", "GET OPTIONS", "CRC32", "SET CASSETTE TYPE", "SET SECURITY", "STATUS REQUEST", "UNLOAD",
-    "DIAGNOSTIC", "DIAGNOSTIC TEST CASSETTE", "DIAGNOSTIC SUPPORTED FUNCTIONS", "DIAGNOSTIC IDENTIFICATION REQUEST",
-    "DIAGNOSTIC STATUS REQUEST", "GET FUNDS" };
-
 // Every log name against the same record, through the whole log.
 void WriteUnderEveryName(const std::vector<std::string>& record)
 {
     CStoringSink sink;
     CExchangeLog log(nullptr, sink, [] { return RussianContext(); });
     log.SetRawFrames(1);
-    for (const char* name : kAllNames)
-        log.WriteExchange(name, record, 0);
+    for (const DecoderEntry& entry : DecoderEntries())
+        log.WriteExchange(entry.name, record, 0);
+    // And a name without decoders: the header and an empty line.
+    log.WriteExchange("GET FUNDS", record, 0);
     EXPECT_FALSE(sink.Lines().empty());
 }
 

@@ -125,20 +125,23 @@ protected:
         return bytes;
     }
 
-    void RunEverything()
+    // Every sequence once; the results of those that read fields out of
+    // a reply, by name.
+    std::vector<std::pair<std::string, int>> RunEverything()
     {
+        std::vector<std::pair<std::string, int>> reading;
         std::string text;
-        device.ReadBarcode(text, kBv);
-        device.InitValidator(kBv);
-        device.InitRecycler(0, 18, 0, kCy, 1);
+        reading.emplace_back("ReadBarcode", device.ReadBarcode(text, kBv));
+        reading.emplace_back("InitValidator", device.InitValidator(kBv));
+        reading.emplace_back("InitRecycler", device.InitRecycler(0, 18, 0, kCy, 1));
         device.InitRecycler(0, 18, 0, kCy, 0);
         for (int i = 0; i < 20; ++i)
             device.NextRecoveryEvent();
         std::uint32_t enabled = 0xFFFFFF, security = 0, routed = 0;
-        device.GetStatus(enabled, security, routed, kCy);
+        reading.emplace_back("GetStatus", device.GetStatus(enabled, security, routed, kCy));
         device.EnableBills(enabled, 0xFFFFFF, kCy);
         CassetteRecord records[kCassettes];
-        device.GetCassettes(records, kCy);
+        reading.emplace_back("GetCassettes", device.GetCassettes(records, kCy));
         device.SetCassetteType(1, 0x40);
         std::uint8_t counts[kCassettes] {};
         counts[0] = 1;
@@ -148,17 +151,33 @@ protected:
         device.Dispense(request);
         device.StackBill(kBv);
         device.ReturnBill(kBv);
-        device.CheckClock();
+        reading.emplace_back("CheckClock", device.CheckClock());
         device.SetupReader(1, "EUR");
         device.CancelVend();
         double approved = 0, amount = 0;
         int index = 0;
         CassetteRecord funds[kFundsEntries];
-        device.RequestVend(1.0, approved, 0, funds);
-        device.GetFunds(amount, index, "EUR", funds);
+        reading.emplace_back("RequestVend", device.RequestVend(1.0, approved, 0, funds));
+        reading.emplace_back("GetFunds", device.GetFunds(amount, index, "EUR", funds));
         int state = 0, subState = 0;
         device.Poll(state, subState, kBv);
         device.PollReader(state, subState);
+        return reading;
+    }
+
+    // What a reply too short for the fields gives: the operations that
+    // check a reply's length fail; STATUS REQUEST, IDENTIFICATION and GET
+    // CASSETTE STATUS read the missing fields as zeros and empty texts, as
+    // their rules say, and succeed.
+    static void ExpectOnlyTheLenientSucceed(const std::vector<std::pair<std::string, int>>& results)
+    {
+        const std::vector<std::string> lenient { "InitValidator", "GetStatus", "GetCassettes" };
+        for (const auto& [name, code] : results) {
+            if (std::find(lenient.begin(), lenient.end(), name) != lenient.end())
+                EXPECT_EQ(code, 0) << name;
+            else
+                EXPECT_NE(code, 0) << name << " succeeded on a reply too short for its fields";
+        }
     }
 };
 
@@ -167,7 +186,8 @@ TEST_F(ShortReplies, OneDataByte)
     // 0x14 as the only byte: an idle state for the waits, and a reply too
     // short for every table, word and text.
     Answer({ 0x14 });
-    RunEverything();
+    ExpectOnlyTheLenientSucceed(RunEverything());
+    EXPECT_EQ(device.GetDeviceText(), "");
     int state = 0, subState = 9;
     EXPECT_EQ(device.Poll(state, subState, kBv), 0);
     EXPECT_EQ(subState, 0);
@@ -176,8 +196,7 @@ TEST_F(ShortReplies, OneDataByte)
 TEST_F(ShortReplies, ThreeDataBytes)
 {
     Answer({ 0x19, 0x00, 0x00 });
-    RunEverything();
-    SUCCEED();
+    ExpectOnlyTheLenientSucceed(RunEverything());
 }
 
 TEST_F(ShortReplies, RandomContent)
@@ -187,7 +206,12 @@ TEST_F(ShortReplies, RandomContent)
         Answer({ 0x00 }, seed);
         RunEverything();
     }
-    SUCCEED();
+    // Nothing is left stuck (the exchange lock, a wait, a half-read
+    // frame): a sound reply afterwards is taken as it is.
+    Answer({ 0x14 });
+    int state = 0, subState = 9;
+    EXPECT_EQ(device.Poll(state, subState, kBv), 0);
+    EXPECT_EQ(state, 0x14);
 }
 
 } // namespace
