@@ -42,7 +42,7 @@ CExchangeAssembler::Stream& CExchangeAssembler::StreamFor(int port, WireDirectio
         if (stream.port == port && stream.direction == direction)
             return stream;
     }
-    m_streams.push_back(Stream { port, direction, {}, 0, 0, {} });
+    m_streams.push_back(Stream { port, direction, {}, 0, 0, {}, 0 });
     return m_streams.back();
 }
 
@@ -97,9 +97,13 @@ void CExchangeAssembler::Split(Stream& stream)
         case FrameVerdict::BadLength: {
             // Noise runs to the next sync byte; while none has come, more
             // noise may follow, so it waits (for a sync byte, the gap or the end).
-            const auto next = std::find(bytes.begin() + 1, bytes.end(), kSync);
-            if (next == bytes.end())
+            // Bytes already looked through are not looked through again, so a
+            // long run of noise costs once per byte.
+            const auto next = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(1, stream.scanned)), bytes.end(), kSync);
+            if (next == bytes.end()) {
+                stream.scanned = bytes.size();
                 return;
+            }
             const std::size_t count = static_cast<std::size_t>(next - bytes.begin());
             Emit(stream, count, verdict == FrameVerdict::BadSync ? WireFrameKind::Noise : WireFrameKind::Truncated);
             break;
@@ -124,6 +128,7 @@ void CExchangeAssembler::Emit(Stream& stream, std::size_t count, WireFrameKind k
     frame.timeNs = stream.firstTimeNs;
     frame.bytes.assign(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(count));
     stream.bytes.erase(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    stream.scanned = 0;
     // The rest arrived with the chunk that finished this frame, or later.
     stream.firstTimeNs = stream.lastTimeNs;
     if (m_settings.holdForIdle && stream.direction != WireDirection::Unknown)

@@ -66,6 +66,7 @@ private:
         std::int64_t firstTimeNs { 0 }; // time of bytes[0]
         std::int64_t lastTimeNs { 0 };  // time of the last chunk
         std::deque<WireFrame> held;     // frames cut but not yet taken (holdForIdle)
+        std::size_t scanned { 0 };      // noise looked through for a sync byte so far
     };
 
     Stream& StreamFor(int port, WireDirection direction);
