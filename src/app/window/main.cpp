@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -86,20 +87,23 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         words.emplace_back(argv[i]);
 
-    // A signal during the search cannot stop it; it answers any message box
-    // the search waits on, now and until the search is over, and the program
-    // then ends instead of opening the main window.
+    orvex::CApplication application;
+    orvex::CSearchBCDlg searchWindow;
+
+    // A signal during the search presses its Cancel and answers any message
+    // box the search waits on, now and until the search is over; the
+    // program then ends instead of opening the main window.
     orvex::CTerminationSignal termination;
     QTimer answerBoxes;
     answerBoxes.setInterval(100);
     QObject::connect(&answerBoxes, &QTimer::timeout, &CloseModalWindows);
-    QObject::connect(&termination, &orvex::CTerminationSignal::Requested, &answerBoxes, [&answerBoxes] {
+    QObject::connect(&termination, &orvex::CTerminationSignal::Requested, &answerBoxes, [&answerBoxes, &searchWindow] {
+        if (searchWindow.CancelButton()->isEnabled())
+            searchWindow.CancelButton()->click();
         CloseModalWindows();
         answerBoxes.start();
     });
 
-    orvex::CApplication application;
-    orvex::CSearchBCDlg searchWindow;
     auto result = orvex::CStartupRunner::Run(application, words, searchWindow);
     answerBoxes.stop();
     QObject::disconnect(&termination, nullptr, &answerBoxes, nullptr);
