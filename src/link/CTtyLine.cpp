@@ -136,6 +136,17 @@ int CTtyLine::Configure(const LineMode& mode)
     return 0;
 }
 
+int CTtyLine::Adopt(int descriptor)
+{
+    Close();
+    if (descriptor < 0)
+        return EBADF;
+    m_fd = descriptor;
+    m_path.clear();
+    m_savedValid = false;
+    return 0;
+}
+
 void CTtyLine::Close()
 {
     if (m_fd < 0)

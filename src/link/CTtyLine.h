@@ -17,6 +17,10 @@ public:
     CTtyLine& operator=(const CTtyLine&) = delete;
 
     int Open(const std::string& path) override;
+    // Serves a terminal descriptor opened elsewhere (the master side of a
+    // pseudo-terminal, say), which the line owns from now on. Its settings
+    // are taken as they are and not put back on close. 0 or an errno value.
+    int Adopt(int descriptor);
     int Configure(const LineMode& mode) override;
     void Close() override;
     bool IsOpen() const override { return m_fd >= 0; }

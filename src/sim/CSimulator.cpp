@@ -2,6 +2,7 @@
 
 #include "link/CPtyPair.h"
 #include "link/CSerialLine.h"
+#include "link/CTtyLine.h"
 #include "link/LineMode.h"
 #include "sim/CSimDevice.h"
 #include "sim/SimControl.h"
@@ -65,7 +66,9 @@ std::string CSimulator::StartPty(const std::string& linkPath)
         m_pty.Close();
         return {};
     }
-    m_lineFd = m_pty.Master();
+    auto line = std::make_unique<CTtyLine>();
+    line->Adopt(m_pty.ReleaseMaster());
+    m_line = std::move(line);
     m_slavePath = m_pty.SlavePath();
     std::string error;
     if (!StartThreads(error)) {
@@ -101,8 +104,7 @@ int CSimulator::StartPort(const std::string& path, int baud)
         m_lastError = SystemError(path, error);
         return error;
     }
-    m_lineFd = line->Handle();
-    m_port = std::move(line);
+    m_line = std::move(line);
     m_slavePath = path;
     std::string failure;
     if (!StartThreads(failure)) {
@@ -198,11 +200,10 @@ void CSimulator::Stop()
 
 void CSimulator::CloseAll()
 {
-    if (m_port) {
-        m_port->Close();
-        m_port.reset();
+    if (m_line) {
+        m_line->Close();
+        m_line.reset();
     }
-    m_lineFd = -1;
     m_pty.Close();
     if (m_controlFd >= 0)
         ::close(m_controlFd);
@@ -225,23 +226,9 @@ void CSimulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
 {
     if (m_tap)
         m_tap->OnBytes(TapDirection::Written, WallClockNanoseconds(), { bytes, count });
+    // When nobody reads the line by then, the reply is lost as on a wire.
     auto deadline = Clock::now() + std::chrono::milliseconds(200 + count * 2);
-    std::size_t written = 0;
-    while (written < count && !m_stop) {
-        ssize_t put = ::write(m_lineFd, bytes + written, count - written);
-        if (put > 0) {
-            written += static_cast<std::size_t>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return;
-        if (Clock::now() >= deadline)
-            return; // nobody reads the line; the reply is lost like on a wire
-        pollfd entry { m_lineFd, POLLOUT, 0 };
-        ::poll(&entry, 1, kTurnMilliseconds);
-    }
+    m_line->WriteAll(bytes, static_cast<int>(count), deadline);
 }
 
 void CSimulator::ServeLine()
@@ -250,17 +237,22 @@ void CSimulator::ServeLine()
     std::uint64_t noiseSeen = 0;
     std::vector<std::uint8_t> chunk(4096);
     while (!m_stop) {
-        pollfd entries[2] = { { m_lineFd, POLLIN, 0 }, { m_wakePipe[0], POLLIN, 0 } };
+        pollfd entries[2] = { { m_line->Handle(), POLLIN, 0 }, { m_wakePipe[0], POLLIN, 0 } };
         int ready = ::poll(entries, 2, kTurnMilliseconds);
         if (m_stop)
             break;
         Clock::time_point now = Clock::now();
         if (ready > 0 && (entries[0].revents & POLLIN)) {
-            ssize_t got = ::read(m_lineFd, chunk.data(), chunk.size());
+            // Whatever has come: the deadline is now.
+            LineResult result = m_line->ReadAll(chunk.data(), static_cast<int>(chunk.size()), now);
+            const std::size_t got = static_cast<std::size_t>(result.transferred);
             if (got > 0 && m_tap)
-                m_tap->OnBytes(TapDirection::Read, WallClockNanoseconds(), { chunk.data(), static_cast<std::size_t>(got) });
-            if (got > 0) {
-                auto frames = parser.Feed(chunk.data(), static_cast<std::size_t>(got), now);
+                m_tap->OnBytes(TapDirection::Read, WallClockNanoseconds(), { chunk.data(), got });
+            if (IsLineGone(result.fault) && got == 0) {
+                // A serial adapter that went away: keep trying without spinning.
+                std::this_thread::sleep_for(std::chrono::milliseconds(kTurnMilliseconds));
+            } else if (got > 0) {
+                auto frames = parser.Feed(chunk.data(), got, now);
                 for (const SimBytes& frame : frames) {
                     if (m_frameObserver)
                         m_frameObserver(frame.data(), frame.size(), now);

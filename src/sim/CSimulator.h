@@ -95,9 +95,9 @@ private:
     std::atomic<bool> m_stop { false };
     std::atomic<bool> m_quit { false };
     std::atomic<std::uint64_t> m_noiseBytes { 0 };
-    std::unique_ptr<CSerialLine> m_port; // a real serial line, when serving one
-    CPtyPair m_pty;             // the pseudo-terminal, when serving one
-    int m_lineFd { -1 };        // pty master or serial line
+    // The line served: the master side of the pty, or a real serial line.
+    std::unique_ptr<CSerialLine> m_line;
+    CPtyPair m_pty;             // the pty's slave keeper and link, when serving one
     int m_controlFd { -1 };
     int m_wakePipe[2] { -1, -1 };
     bool m_ownsControl { false };
