@@ -74,6 +74,9 @@ struct CommandRow {
 // Every row, in CommandId order. For front ends and generators (usage,
 // documentation, shell completion, manual pages).
 std::span<const CommandRow> CommandRows();
+// Every row has a handler, and a plain row (and only a plain row) sends its
+// command through SendExchange; tests hold the table to it.
+bool CommandHandlersWired();
 const CommandRow& Command(CommandId id);
 // The row of an orvexctl word; null when there is none.
 const CommandRow* FindCommandWord(std::string_view word);

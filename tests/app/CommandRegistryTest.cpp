@@ -28,6 +28,7 @@ TEST(CommandRegistry, RowsAreInIdOrderAndWordsFindThem)
 {
     const auto rows = CommandRows();
     ASSERT_EQ(rows.size(), kCommandCount);
+    EXPECT_TRUE(CommandHandlersWired());
     for (std::size_t index = 0; index < rows.size(); ++index) {
         EXPECT_EQ(static_cast<std::size_t>(rows[index].id), index);
         EXPECT_EQ(&Command(rows[index].id), &rows[index]);
