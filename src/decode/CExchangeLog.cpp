@@ -184,7 +184,10 @@ std::string_view CExchangeLog::HeaderTime(std::int64_t whenNs)
     if (m_headerClock.load() == HeaderClock::Seconds || m_headerTimeText[0] == '\0')
         return m_headerTimeText;
     const int microseconds = static_cast<int>((whenNs - seconds * kNanosecondsPerSecond) / 1000) % 1000000;
-    std::snprintf(m_headerMicroseconds, sizeof m_headerMicroseconds, "%s.%06d", m_headerTimeText, microseconds);
+    if (m_headerClock.load() == HeaderClock::Milliseconds)
+        std::snprintf(m_headerMicroseconds, sizeof m_headerMicroseconds, "%s.%03d", m_headerTimeText, microseconds / 1000);
+    else
+        std::snprintf(m_headerMicroseconds, sizeof m_headerMicroseconds, "%s.%06d", m_headerTimeText, microseconds);
     return m_headerMicroseconds;
 }
 

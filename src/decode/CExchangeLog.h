@@ -17,9 +17,10 @@ namespace orvex {
 
 class CKRMSProtocol;
 
-// The time on an exchange's header: "10:15:00", or with microseconds
-// "10:15:00.123456" (orvexctl --timestamps).
-enum class HeaderClock : std::uint8_t { Seconds, Microseconds };
+// The time on an exchange's header: "10:15:00", with microseconds
+// "10:15:00.123456" (orvexctl --timestamps), or with milliseconds
+// "10:15:00.123" (the window's "Times with ms").
+enum class HeaderClock : std::uint8_t { Seconds, Microseconds, Milliseconds };
 
 // The exchange log: the protocol engine's observer. Every finished exchange
 // becomes a header with the command's name and time, the decoded request

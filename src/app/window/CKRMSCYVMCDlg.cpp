@@ -1,19 +1,27 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 
 #include "app/CApplication.h"
+#include "app/CExchangeTap.h"
+#include "app/CLinkStatus.h"
+#include "app/CUnitPicture.h"
 #include "app/CommandRegistry.h"
 #include "app/window/CAboutDlg.h"
 #include "app/window/CHandlerWorker.h"
+#include "app/window/CLinkStatusBar.h"
 #include "app/window/CLogListModel.h"
 #include "app/window/CLogListView.h"
+#include "app/window/CLogSearchBar.h"
 #include "app/window/CTimingDlg.h"
+#include "app/window/CUnitView.h"
 #include "app/window/FieldCheck.h"
+#include "app/window/MoneyFieldGuard.h"
 #include "app/window/GuiCall.h"
 #include "app/window/ProgramIcon.h"
 #include "decode/CExchangeLog.h"
 #include "link/ProgramValues.h"
 #include "vmc/CVMC.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -25,11 +33,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -91,16 +104,26 @@ CKRMSCYVMCDlg::CKRMSCYVMCDlg(CApplication& application, QWidget* parent)
     m_log = std::make_unique<CExchangeLog>(&application.Protocol(), *m_model);
     m_panel = std::make_unique<COperatorPanel>(application.Device(), application.Engine(), m_log.get(), m_model);
     m_panel->SetObserver(this);
+    m_tap = std::make_unique<CExchangeTap>(application.Protocol(), *m_log);
+    m_linkStatus = std::make_unique<CLinkStatus>();
+    m_unitPicture = std::make_unique<CUnitPicture>();
+    m_tap->AddListener(m_linkStatus.get());
+    m_tap->AddListener(m_unitPicture.get());
 
     connect(m_worker.get(), &CHandlerWorker::TaskFinished, this, &CKRMSCYVMCDlg::OnTaskFinished);
 
     BuildControls();
     BuildMenus();
 
-    // Escape closes as the close box does; Enter does nothing (no button
-    // of a main window is a default button).
+    // Escape stops what runs and does nothing else: ending the program is
+    // the close box's. Enter does nothing (no button of a main window is a
+    // default button).
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &CKRMSCYVMCDlg::close);
+    connect(escape, &QShortcut::activated, this, &CKRMSCYVMCDlg::OnEscape);
+
+    m_statusTimer = new QTimer(this);
+    connect(m_statusTimer, &QTimer::timeout, this, &CKRMSCYVMCDlg::RefreshStatus);
+    m_statusTimer->start(250);
 }
 
 CKRMSCYVMCDlg::~CKRMSCYVMCDlg()
@@ -109,6 +132,8 @@ CKRMSCYVMCDlg::~CKRMSCYVMCDlg()
     // The worker first: its task may still use the panel.
     m_worker.reset();
     m_application.Engine().Stop();
+    if (m_application.Protocol().GetObserver() == m_tap.get())
+        m_application.Protocol().SetObserver(nullptr);
     m_panel->SetObserver(nullptr);
     m_panel.reset();
     m_log.reset();
@@ -128,7 +153,7 @@ QPushButton* CKRMSCYVMCDlg::MakeButton(CommandId command)
     button->setAutoDefault(false);
     m_buttons.push_back({ command, button, row.polling == PollingUse::Disabled });
     m_controls[row.control] = button;
-    connect(button, &QPushButton::clicked, this, [this, command] { RunCommand(command); });
+    connect(button, &QPushButton::clicked, this, [this, command] { RunButton(command); });
     return button;
 }
 
@@ -252,8 +277,9 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
 
     auto* settings = new QGroupBox(QStringLiteral("Cassette settings"));
     auto* settingsLayout = new QVBoxLayout(settings);
-    settingsLayout->addWidget(MakeCombo(1133, "Cassette", kCassetteItems));
+    settingsLayout->addWidget(MakeCombo(1133, "Cassette of Cassette settings", kCassetteItems));
     auto* status = new QGroupBox(QStringLiteral("Status"));
+    status->setAccessibleName(QStringLiteral("Status of Cassette settings"));
     auto* statusLayout = new QGridLayout(status);
     m_notAssigned = new QRadioButton(QStringLiteral("Not assigned"));
     m_escrow = new QRadioButton(QStringLiteral("Escrow"));
@@ -292,6 +318,9 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
     for (int row = 0; row < 3; ++row) {
         auto* type = MakeEdit(rows[row][0], "Bill Type");
         auto* count = MakeEdit(rows[row][1], "Number");
+        // Six fields of two captions: the row tells them apart.
+        type->setAccessibleName(QStringLiteral("Bill Type, dispense row %1").arg(row + 1));
+        count->setAccessibleName(QStringLiteral("Number, dispense row %1").arg(row + 1));
         dispenseLayout->addWidget(Label("Bill Type", type), row, 0);
         dispenseLayout->addWidget(type, row, 1);
         dispenseLayout->addWidget(Label("Number", count), row, 2);
@@ -304,14 +333,15 @@ QWidget* CKRMSCYVMCDlg::BuildMiddleColumn()
     cyLayout->addLayout(ButtonGrid({ MakeButton(CommandId::PowerRecovery),
         MakeButton(CommandId::EmptyDispenser) }));
     auto* extended = new QHBoxLayout;
-    extended->addWidget(MakeCombo(1135, "Cassette", kCassetteItems));
+    extended->addWidget(MakeCombo(1135, "Cassette of Extended Cassette Status", kCassetteItems));
     extended->addWidget(MakeButton(CommandId::ExtendedCassetteStatus), 1);
     cyLayout->addLayout(extended);
+    // One row for both, so that the column fits the height of a laptop.
     auto* options = new QHBoxLayout;
     options->addWidget(MakeButton(CommandId::SetOptions));
     options->addWidget(MakeEdit(1140, "Options", 8), 1);
+    options->addWidget(MakeButton(CommandId::GetOptions));
     cyLayout->addLayout(options);
-    cyLayout->addWidget(MakeButton(CommandId::GetOptions));
 
     layout->addWidget(cy);
     layout->addStretch(1);
@@ -355,7 +385,7 @@ QWidget* CKRMSCYVMCDlg::BuildThirdColumn()
     auto* feeding = new QGroupBox(QStringLiteral("Feeding level"));
     auto* feedingLayout = new QGridLayout(feeding);
     feedingLayout->addWidget(MakeCheck(1178, "Disable"), 0, 0, 1, 2);
-    auto* feedingCassette = MakeCombo(1136, "Cassette", kCassetteItems);
+    auto* feedingCassette = MakeCombo(1136, "Cassette of Feeding level", kCassetteItems);
     feedingLayout->addWidget(Label("Cassette", feedingCassette), 1, 0);
     feedingLayout->addWidget(feedingCassette, 1, 1);
     auto* level = MakeEdit(1129, "Level:");
@@ -378,11 +408,19 @@ QWidget* CKRMSCYVMCDlg::BuildLogColumn()
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    auto* top = new QHBoxLayout;
+    m_unitView = new CUnitView(*m_unitPicture);
+    layout->addWidget(m_unitView);
+
+    // The two long check boxes on a row of their own, so that narrowing
+    // the window never cuts their captions.
+    auto* boxes = new QHBoxLayout;
     auto* communication = MakeCheck(1121, "Display communication data");
     connect(communication, &QCheckBox::clicked, this, [this] { OnOptionBox(&Panel::CommunicationDataBox); });
     auto* exchange = MakeCheck(1134, "Display exchange");
     connect(exchange, &QCheckBox::clicked, this, [this] { OnOptionBox(&Panel::DisplayExchangeBox); });
+    boxes->addWidget(communication);
+    boxes->addWidget(exchange);
+    boxes->addStretch(1);
     m_clear = new QPushButton(QStringLiteral("Clear"));
     m_clear->setObjectName(QStringLiteral("Clear"));
     m_clear->setAccessibleName(QStringLiteral("Clear"));
@@ -393,12 +431,9 @@ QWidget* CKRMSCYVMCDlg::BuildLogColumn()
     m_save->setAccessibleName(QStringLiteral("Save to file"));
     m_save->setAutoDefault(false);
     connect(m_save, &QPushButton::clicked, this, &CKRMSCYVMCDlg::OnSaveToFile);
-    top->addWidget(communication);
-    top->addWidget(exchange);
-    top->addStretch(1);
-    top->addWidget(m_clear);
-    top->addWidget(m_save);
-    layout->addLayout(top);
+    boxes->addWidget(m_clear);
+    boxes->addWidget(m_save);
+    layout->addLayout(boxes);
 
     m_logView = new CLogListView;
     m_logView->setObjectName(QStringLiteral("1117"));
@@ -407,11 +442,15 @@ QWidget* CKRMSCYVMCDlg::BuildLogColumn()
     m_logView->setMinimumWidth(360);
     connect(m_model, &CLogListModel::LongestLineChanged, m_logView, &CLogListView::SetLongestLine);
     connect(m_model, &CLogListModel::SelectionRequested, this, &CKRMSCYVMCDlg::OnLogSelection);
+
+    m_searchBar = new CLogSearchBar(*m_model, *m_logView, *m_log, this);
+    layout->addWidget(m_searchBar);
     layout->addWidget(m_logView, 1);
 
     m_statusBox = new QLineEdit;
     m_statusBox->setObjectName(QStringLiteral("1071"));
     m_statusBox->setAccessibleName(QStringLiteral("Status"));
+    m_statusBox->setAccessibleDescription(QStringLiteral("Read-only: the last bill event"));
     m_statusBox->setReadOnly(true);
     connect(m_model, &CLogListModel::StatusTextChanged, m_statusBox, &QLineEdit::setText);
     layout->addWidget(m_statusBox);
@@ -422,22 +461,81 @@ void CKRMSCYVMCDlg::BuildControls()
 {
     auto* central = new QWidget;
     auto* outer = new QVBoxLayout(central);
-    auto* columns = new QHBoxLayout;
+    outer->setContentsMargins(6, 6, 6, 4);
+
+    // The command panel scrolls when the window is smaller than it, so its
+    // groups never overlap and its captions stay whole; the log takes the
+    // rest of the width.
+    auto* panel = new QWidget;
+    auto* columns = new QHBoxLayout(panel);
+    columns->setContentsMargins(0, 0, 0, 0);
     columns->addWidget(BuildLeftColumn());
     columns->addWidget(BuildMiddleColumn());
     columns->addWidget(BuildThirdColumn());
-    columns->addWidget(BuildLogColumn(), 1);
-    outer->addLayout(columns, 1);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("Command panel"));
+    scroll->setAccessibleName(QStringLiteral("Command panel"));
+    scroll->setWidget(panel);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setMinimumWidth(320);
+    // At most as wide as the panel wants, with room for a vertical scroll bar.
+    const int panelWidth = panel->sizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() + 4;
+    scroll->setMaximumWidth(panelWidth);
+    // The operator may give the log more width; the panel then scrolls.
+    auto* split = new QSplitter(Qt::Horizontal);
+    split->setObjectName(QStringLiteral("Panel and log"));
+    split->setChildrenCollapsible(false);
+    split->addWidget(scroll);
+    split->addWidget(BuildLogColumn());
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setSizes({ panelWidth, 400 });
+    outer->addWidget(split, 1);
 
+    auto* bottom = new QHBoxLayout;
     auto* result = MakeEdit(1004, "Result");
     result->setReadOnly(true);
-    outer->addWidget(result);
+    result->setAccessibleDescription(QStringLiteral("Read-only: the result of the last command"));
+    bottom->addWidget(result, 1);
+    m_resultTime = new QLineEdit;
+    m_resultTime->setObjectName(QStringLiteral("Result time"));
+    m_resultTime->setAccessibleName(QStringLiteral("Time of the result"));
+    m_resultTime->setAccessibleDescription(QStringLiteral("Read-only: when the last command ended"));
+    m_resultTime->setReadOnly(true);
+    m_resultTime->setFocusPolicy(Qt::NoFocus);
+    m_resultTime->setMinimumWidth(260);
+    bottom->addWidget(m_resultTime);
+    m_stop = new QPushButton(QStringLiteral("Stop"));
+    m_stop->setObjectName(QStringLiteral("Stop"));
+    m_stop->setAccessibleName(QStringLiteral("Stop"));
+    m_stop->setAccessibleDescription(QStringLiteral("Ends the running command, sequence or polling at its next turn (Escape)"));
+    m_stop->setToolTip(QStringLiteral("Ends the running command, sequence or polling at its next turn (Escape)"));
+    m_stop->setAutoDefault(false);
+    m_stop->setEnabled(false);
+    connect(m_stop, &QPushButton::clicked, this, [this] { StopRunning(); });
+    bottom->addWidget(m_stop);
+    outer->addLayout(bottom);
     setCentralWidget(central);
+
+    m_statusFields = new CLinkStatusBar;
+    statusBar()->addWidget(m_statusFields, 1);
+    statusBar()->setSizeGripEnabled(true);
 
     // Narrow number fields; the layouts give the rest to the log.
     for (int id : { 1027, 1028, 1029, 1031, 1030, 1032, 1052, 1075, 1128, 1129, 1173, 1177 })
         Edit(id)->setMaximumWidth(64);
-    resize(1280, 760);
+    for (auto* group : findChildren<QGroupBox*>()) {
+        if (group->accessibleName().isEmpty())
+            group->setAccessibleName(group->title());
+    }
+    // Fits a 1366x768 screen with its title bar and panel.
+    QSize size(1366, 740);
+    if (QScreen* display = screen())
+        size = size.boundedTo(display->availableGeometry().size() - QSize(0, 28));
+    resize(size);
 }
 
 void CKRMSCYVMCDlg::BuildMenus()
@@ -645,10 +743,88 @@ bool CKRMSCYVMCDlg::IsBusy() const
 
 void CKRMSCYVMCDlg::RunTask(std::function<void()> task, std::function<void()> after)
 {
+    QWidget* focused = QApplication::focusWidget();
     if (m_closeRequested || !m_worker->Run(std::move(task)))
         return;
+    m_focusBefore = focused;
     m_afterTask = std::move(after);
+    m_stopRequested = false;
     ApplyEnabledState();
+}
+
+bool CKRMSCYVMCDlg::CheckGuardedFields(int id)
+{
+    for (const GuardedField& field : GuardedFields(id)) {
+        QLineEdit* edit = Edit(field.id);
+        auto reason = RefusalReason(field, ToStdString(edit->text()));
+        if (!reason) {
+            edit->setStyleSheet(QString());
+            continue;
+        }
+        // Marked until it holds a value again, and nothing is sent.
+        edit->setStyleSheet(QStringLiteral("background: #ffd0d0;"));
+        connect(edit, &QLineEdit::textEdited, edit, [edit] { edit->setStyleSheet(QString()); }, Qt::SingleShotConnection);
+        auto* button = qobject_cast<QPushButton*>(m_controls.at(id));
+        QString caption = button ? button->text().trimmed() : QString();
+        ShowMessageBox(this,
+            QStringLiteral("%1: nothing was sent. The %2 (\"%3\") %4.")
+                .arg(caption, QString::fromLatin1(field.name), edit->text(), ToQString(*reason)),
+            QStringLiteral("Enter a number from %1 to %2 and try again.").arg(field.minimum).arg(field.maximum));
+        edit->setFocus();
+        edit->selectAll();
+        return false;
+    }
+    return true;
+}
+
+void CKRMSCYVMCDlg::ShowResultTime(const QString& caption, const std::string& resultBefore)
+{
+    // The result line keeps the texts technicians know; the time beside it
+    // tells two equal results apart, and says what a command did that
+    // leaves the result line as it was (Get Time, Sync Time, a Poll at the
+    // card reader's address).
+    QString text = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    const auto outcome = static_cast<COperatorPanel::Outcome>(m_lastOutcome.load());
+    if (ToStdString(Edit(1004)->text()) == resultBefore || Edit(1004)->text().isEmpty()) {
+        switch (outcome) {
+        case COperatorPanel::Outcome::Succeeded:
+            text += QStringLiteral("  %1: OK (details in the log)").arg(caption);
+            break;
+        case COperatorPanel::Outcome::Failed:
+            text += QStringLiteral("  %1: failed (details in the log)").arg(caption);
+            break;
+        case COperatorPanel::Outcome::NothingSent:
+            text += QStringLiteral("  %1: nothing sent").arg(caption);
+            break;
+        }
+    } else {
+        text += QStringLiteral("  %1").arg(caption);
+    }
+    if (m_stopRequested)
+        text += QStringLiteral(", stopped by the operator");
+    m_resultTime->setText(text);
+    m_resultTime->setToolTip(text);
+}
+
+void CKRMSCYVMCDlg::RunButton(CommandId command)
+{
+    if (IsBusy() || m_closeRequested)
+        return;
+    const CommandRow& row = Command(command);
+    if (!CheckGuardedFields(row.control))
+        return;
+    const QString caption = QString::fromLatin1(row.caption.data(), static_cast<qsizetype>(row.caption.size())).trimmed();
+    const std::string resultBefore = ToStdString(Edit(1004)->text());
+    RunCommand(command);
+    if (!IsBusy())
+        return;
+    m_running = caption;
+    std::function<void()> after = std::move(m_afterTask);
+    m_afterTask = [this, caption, resultBefore, after] {
+        if (after)
+            after();
+        ShowResultTime(caption, resultBefore);
+    };
 }
 
 void CKRMSCYVMCDlg::RunCommand(CommandId command)
@@ -663,7 +839,7 @@ void CKRMSCYVMCDlg::RunCommand(CommandId command)
         device.SetStopFlag(&m_handlerStop);
     }
     RunTask([this, command, lendStop, &device] {
-        m_panel->Run(command);
+        m_lastOutcome.store(static_cast<int>(m_panel->Run(command)));
         if (lendStop)
             device.SetStopFlag(nullptr);
     });
@@ -676,7 +852,20 @@ void CKRMSCYVMCDlg::OnTaskFinished()
     Push();
     if (after)
         after();
+    if (m_stopRequested && !m_closeRequested) {
+        statusBar()->showMessage(QStringLiteral("Stopped: %1").arg(m_running.isEmpty() ? QStringLiteral("the running task") : m_running), 10000);
+        m_log->OutputLine("== Stopped by the operator: " + ToStdString(m_running.isEmpty() ? QStringLiteral("the running task") : m_running) + " ==");
+    }
+    m_running.clear();
+    m_stopRequested = false;
     ApplyEnabledState();
+    // Back where the operator left it: the button just clicked, or the
+    // field being typed in, not the first field that took focus while the
+    // controls were disabled.
+    if (m_focusBefore && m_focusBefore->isEnabled() && m_focusBefore->isVisible())
+        m_focusBefore->setFocus(Qt::OtherFocusReason);
+    m_focusBefore = nullptr;
+    RefreshStatus();
     emit TaskDone();
     if (m_closeRequested)
         ContinueClose();
@@ -703,6 +892,71 @@ void CKRMSCYVMCDlg::ApplyEnabledState()
     // engine's exchange to end.
     m_portMenu->menuAction()->setEnabled(idle);
     m_optionsMenu->menuAction()->setEnabled(idle);
+    if (m_stop)
+        m_stop->setEnabled(!m_closeRequested && IsSomethingRunning() && !m_stopRequested);
+}
+
+bool CKRMSCYVMCDlg::IsSomethingRunning() const
+{
+    return IsBusy() || m_application.Engine().IsRunning();
+}
+
+bool CKRMSCYVMCDlg::StopRunning()
+{
+    if (m_closeRequested)
+        return false;
+    if (IsBusy()) {
+        if (m_stopRequested)
+            return true;
+        m_stopRequested = true;
+        // Outside polling mode the handler waits on the window's own stop
+        // flag; in polling mode a running command is one short exchange.
+        m_handlerStop.store(1);
+        statusBar()->showMessage(QStringLiteral("Stopping: %1...").arg(m_running.isEmpty() ? QStringLiteral("the running task") : m_running));
+        ApplyEnabledState();
+        return true;
+    }
+    if (m_application.Engine().IsRunning()) {
+        // Polling mode, as unchecking its box does.
+        Check(1022)->setChecked(false);
+        OnPollingModeClicked();
+        m_running = QStringLiteral("Polling mode");
+        m_stopRequested = true;
+        ApplyEnabledState();
+        return true;
+    }
+    return false;
+}
+
+void CKRMSCYVMCDlg::OnEscape()
+{
+    // Only a stop: Escape never ends the program.
+    StopRunning();
+}
+
+void CKRMSCYVMCDlg::UpdateLinkSettings()
+{
+    CLinkStatus::Settings settings;
+    const int port = m_panel->GetCurrentPort();
+    if (port >= 0 && port < CPortTable::kSlots) {
+        settings.portName = CPortTable::Name(port);
+        if (const CCOMPort* line = m_application.Protocol().GetPort())
+            settings.portPath = line->GetPortTable().Path(port);
+    }
+    settings.baud = m_panel->GetSpeed();
+    settings.address = Combo(1074)->currentIndex();
+    settings.polling = m_application.Engine().IsRunning();
+    m_linkStatus->SetSettings(settings);
+}
+
+void CKRMSCYVMCDlg::RefreshStatus()
+{
+    UpdateLinkSettings();
+    m_statusFields->Show(m_linkStatus->Describe(CLinkStatus::Clock::now()));
+    m_unitPicture->SetBillTable(m_application.Device().GetBillTable());
+    m_unitView->Refresh();
+    if (m_stop)
+        m_stop->setEnabled(!m_closeRequested && IsSomethingRunning() && !m_stopRequested);
 }
 
 void CKRMSCYVMCDlg::OnMessage(const std::string& text)
@@ -799,7 +1053,9 @@ void CKRMSCYVMCDlg::OnAbout()
 void CKRMSCYVMCDlg::OnLogSelection(int row)
 {
     QModelIndex index = m_model->index(row, 0);
-    if (!index.isValid())
+    // A technician reading back up the log keeps the place; the newest
+    // lines are followed only from the end of the log.
+    if (!index.isValid() || !m_logView->IsFollowing())
         return;
     m_logView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     m_logView->scrollTo(index);
@@ -807,18 +1063,39 @@ void CKRMSCYVMCDlg::OnLogSelection(int row)
 
 void CKRMSCYVMCDlg::OnClear()
 {
+    const std::size_t lines = m_model->LineCount();
+    if (lines > 0) {
+        // Nothing brings the lines back, so the operator confirms.
+        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kCaption),
+            QStringLiteral("Clear the %1 lines of the log? They cannot be brought back unless saved first.").arg(lines),
+            QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("Clear question"));
+        box.button(QMessageBox::Ok)->setText(QStringLiteral("Clear"));
+        box.setDefaultButton(QMessageBox::Cancel);
+        if (box.exec() != QMessageBox::Ok)
+            return;
+    }
     m_model->Clear();
 }
 
 void CKRMSCYVMCDlg::OnSaveToFile()
 {
+    SaveLog();
+}
+
+bool CKRMSCYVMCDlg::SaveLog()
+{
     QString name = m_askFileName ? m_askFileName()
                                  : QFileDialog::getSaveFileName(this, QStringLiteral("Save to file"), QString(),
                                        QStringLiteral("Text files (*.txt);;All files (*)"));
     if (name.isEmpty())
-        return;
-    if (!m_model->SaveToFile(name))
-        ShowMessageBox(this, QStringLiteral("Unable to save file"));
+        return false;
+    if (!m_model->SaveToFile(name)) {
+        ShowMessageBox(this, QStringLiteral("Unable to save file"), QStringLiteral("%1: %2").arg(name, m_model->LastSaveError()));
+        return false;
+    }
+    statusBar()->showMessage(QStringLiteral("Log saved to %1").arg(name), 5000);
+    return true;
 }
 
 // ---- Closing ---------------------------------------------------------------------
@@ -830,7 +1107,37 @@ void CKRMSCYVMCDlg::closeEvent(QCloseEvent* event)
         return;
     }
     event->ignore();
+    if (!m_closeRequested && NeedsCloseQuestion() && !AskBeforeClose())
+        return;
     RequestClose();
+}
+
+bool CKRMSCYVMCDlg::NeedsCloseQuestion() const
+{
+    return IsBusy() || m_unitPicture->Take().dispenser > 0;
+}
+
+bool CKRMSCYVMCDlg::AskBeforeClose()
+{
+    QString what;
+    if (IsBusy())
+        what = QStringLiteral("%1 is running.").arg(m_running.isEmpty() ? QStringLiteral("A command") : m_running);
+    const int waiting = m_unitPicture->Take().dispenser;
+    if (waiting > 0)
+        what += (what.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("%1 bills wait in the dispenser.").arg(waiting);
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kCaption),
+        what + QStringLiteral(" Stop it and close the window?"), QMessageBox::Save | QMessageBox::Close | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("Close question"));
+    box.button(QMessageBox::Save)->setText(QStringLiteral("Save the log and close"));
+    box.button(QMessageBox::Close)->setText(QStringLiteral("Close without saving"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked == box.button(QMessageBox::Cancel))
+        return false;
+    if (clicked == box.button(QMessageBox::Save))
+        return SaveLog();
+    return true;
 }
 
 void CKRMSCYVMCDlg::RequestClose()

@@ -4,6 +4,7 @@
 #include "app/CPanelObserver.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <atomic>
 #include <cstdint>
@@ -14,6 +15,8 @@
 
 class QAction;
 class QCheckBox;
+class QLabel;
+class QTimer;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -25,9 +28,15 @@ namespace orvex {
 
 class CApplication;
 class CExchangeLog;
+class CExchangeTap;
 class CHandlerWorker;
+class CLinkStatus;
+class CLinkStatusBar;
 class CLogListModel;
 class CLogListView;
+class CLogSearchBar;
+class CUnitPicture;
+class CUnitView;
 
 // The main window: every control of the operator panel, the Port,
 // Options and Help menus and the log list. It only moves values between
@@ -63,6 +72,21 @@ public:
     COperatorPanel& Panel() { return *m_panel; }
     CLogListModel& LogModel() { return *m_model; }
     CLogListView* LogView() { return m_logView; }
+    CLogSearchBar* LogTools() { return m_searchBar; }
+    CLinkStatus& LinkStatus() { return *m_linkStatus; }
+    CUnitPicture& UnitPicture() { return *m_unitPicture; }
+    CUnitView* UnitView() { return m_unitView; }
+    CLinkStatusBar* StatusFields() { return m_statusFields; }
+    // The status bar and the unit view from the models now, as the
+    // window's timer does four times a second.
+    void RefreshStatus();
+
+    // Stop: the running command or sequence ends at its next turn (polling
+    // mode, when nothing else runs, is switched off). False when nothing
+    // runs.
+    bool StopRunning();
+    // Whether a command, a sequence or polling mode runs.
+    bool IsSomethingRunning() const;
     // A handler (or polling on/off, a port change, the timing settings)
     // runs on the worker.
     bool IsBusy() const;
@@ -70,6 +94,9 @@ public:
     // Where "Save to file" asks for the file name; tests answer for the
     // operator. An empty name cancels.
     void SetSaveFileNameProvider(std::function<QString()> provider) { m_askFileName = std::move(provider); }
+    // Saves the log after asking for a name; false when cancelled or failed
+    // (the failure shown with the path and the reason).
+    bool SaveLog();
 
     static constexpr const char* kCaption = "ORVEX Simulator";
 
@@ -109,6 +136,18 @@ private:
     void RunTask(std::function<void()> task, std::function<void()> after = {});
     // A command button: pull, then the panel runs it on the worker.
     void RunCommand(CommandId command);
+    // A command button: its fields checked where it moves bills, then the
+    // command, with the result's time shown afterwards.
+    void RunButton(CommandId command);
+    // False (the field marked, the message naming it) when a field of a
+    // guarded command does not hold a value it can send.
+    bool CheckGuardedFields(int id);
+    void ShowResultTime(const QString& caption, const std::string& resultBefore);
+    void OnEscape();
+    // Whether closing now should ask first; the question itself.
+    bool NeedsCloseQuestion() const;
+    bool AskBeforeClose();
+    void UpdateLinkSettings();
     void OnTaskFinished();
     void ApplyEnabledState();
     void UpdatePortMenu();
@@ -141,6 +180,17 @@ private:
     QLineEdit* m_statusBox { nullptr };
     QPushButton* m_clear { nullptr };
     QPushButton* m_save { nullptr };
+    QPushButton* m_stop { nullptr };
+    QLineEdit* m_resultTime { nullptr };
+    CLogSearchBar* m_searchBar { nullptr };
+    CUnitView* m_unitView { nullptr };
+    CLinkStatusBar* m_statusFields { nullptr };
+    QTimer* m_statusTimer { nullptr };
+
+    // Fed by the tap on the threads that make exchanges.
+    std::unique_ptr<CExchangeTap> m_tap;
+    std::unique_ptr<CLinkStatus> m_linkStatus;
+    std::unique_ptr<CUnitPicture> m_unitPicture;
 
     QMenu* m_portMenu { nullptr };
     QMenu* m_optionsMenu { nullptr };
@@ -153,6 +203,15 @@ private:
     bool m_closeRequested { false };
     bool m_closeDone { false };
     std::function<void()> m_afterTask;
+    // What runs on the worker, as the operator knows it ("Dispensing
+    // sequence"); empty for a task of the menus.
+    QString m_running;
+    bool m_stopRequested { false };
+    // Where the keyboard focus was when the task started: it goes back
+    // there, so that keys typed next go where the operator left them.
+    QPointer<QWidget> m_focusBefore;
+    // The handler's outcome, written on the worker before it ends.
+    std::atomic<int> m_lastOutcome { 0 };
     // The device's stop flag while a handler runs outside polling mode (the
     // engine lends it its own while it runs), so that closing ends the
     // waits of a sequence instead of sitting them out.

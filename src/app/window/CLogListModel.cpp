@@ -1,8 +1,14 @@
 #include "app/window/CLogListModel.h"
 
+#include "app/LogLineKind.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 
 namespace orvex {
@@ -14,6 +20,34 @@ constexpr std::size_t kSaveBufferSize = std::size_t { 1 } << 20;
 // Lines copied out of the store per taking of its lock while saving, so
 // that the engine's thread is never kept waiting long.
 constexpr std::size_t kSaveLinesPerLock = 16384;
+
+char Folded(char c)
+{
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// `lowered` is already in lower case.
+bool ContainsFolded(std::string_view line, std::string_view lowered)
+{
+    if (lowered.empty() || lowered.size() > line.size())
+        return false;
+    auto found = std::search(line.begin(), line.end(), lowered.begin(), lowered.end(),
+        [](char a, char b) { return Folded(a) == b; });
+    return found != line.end();
+}
+
+QVariant Foreground(LogLineKind kind)
+{
+    switch (kind) {
+    case LogLineKind::Failure: return QBrush(QColor(190, 0, 0));
+    case LogLineKind::RawFrame: return QBrush(QColor(110, 110, 110));
+    case LogLineKind::Header: return QBrush(QColor(0, 60, 160));
+    case LogLineKind::BillEvent: return QBrush(QColor(0, 120, 40));
+    case LogLineKind::Separator: return QBrush(QColor(170, 170, 170));
+    case LogLineKind::Plain: break;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -101,9 +135,15 @@ void CLogListModel::FlushPending()
         m_announcedLongest = longest;
         emit LongestLineChanged(static_cast<qsizetype>(longest));
     }
-    if (static_cast<int>(count) > m_rows) {
-        beginInsertRows(QModelIndex(), m_rows, static_cast<int>(count) - 1);
-        m_rows = static_cast<int>(count);
+    int rows = static_cast<int>(count);
+    if (!m_filter.ShowsAll()) {
+        FeedFilter(count);
+        rows = static_cast<int>(std::min<std::size_t>(m_filteredRows.size(), INT_MAX));
+        select = select >= 0 ? RowOfLine(static_cast<std::size_t>(select)) : -1;
+    }
+    if (rows > m_rows) {
+        beginInsertRows(QModelIndex(), m_rows, rows - 1);
+        m_rows = rows;
         endInsertRows();
     }
     if (select >= 0 && select < m_rows)
@@ -121,6 +161,9 @@ void CLogListModel::Clear()
         m_selectRow = -1;
     }
     m_rows = 0;
+    m_filteredRows.clear();
+    m_filterFed = 0;
+    m_filter.Restart();
     m_announcedLongest = 0;
     endResetModel();
     emit LongestLineChanged(0);
@@ -133,11 +176,93 @@ int CLogListModel::rowCount(const QModelIndex& parent) const
 
 QVariant CLogListModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 || index.row() >= m_rows)
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_rows)
         return {};
+    if (role != Qt::DisplayRole && role != Qt::ForegroundRole && role != Qt::BackgroundRole)
+        return {};
+    std::int64_t lineIndex = LineOfRow(index.row());
     std::lock_guard lock(m_mutex);
-    std::string_view line = m_store.Line(static_cast<std::size_t>(index.row()));
+    std::string_view line = m_store.Line(static_cast<std::size_t>(lineIndex));
+    if (role == Qt::ForegroundRole)
+        return Foreground(ClassifyLogLine(line));
+    if (role == Qt::BackgroundRole)
+        return ContainsFolded(line, m_highlight) ? QVariant(QBrush(QColor(255, 236, 120))) : QVariant();
     return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+std::int64_t CLogListModel::LineOfRow(int row) const
+{
+    if (row < 0 || row >= m_rows)
+        return -1;
+    return m_filter.ShowsAll() ? row : static_cast<std::int64_t>(m_filteredRows[static_cast<std::size_t>(row)]);
+}
+
+int CLogListModel::RowOfLine(std::size_t line) const
+{
+    if (m_filter.ShowsAll())
+        return line < static_cast<std::size_t>(m_rows) ? static_cast<int>(line) : m_rows - 1;
+    auto after = std::upper_bound(m_filteredRows.begin(), m_filteredRows.end(), line);
+    return static_cast<int>(after - m_filteredRows.begin()) - 1;
+}
+
+void CLogListModel::FeedFilter(std::size_t count)
+{
+    while (m_filterFed < count) {
+        std::lock_guard lock(m_mutex);
+        // In slices, so that a writer on the engine's thread never waits long.
+        std::size_t last = std::min(count, m_filterFed + kSaveLinesPerLock);
+        for (; m_filterFed < last; ++m_filterFed)
+            m_filter.Feed(m_filterFed, m_store.Line(m_filterFed), m_filteredRows);
+    }
+}
+
+void CLogListModel::SetFilter(const CLogFilter& filter)
+{
+    beginResetModel();
+    m_filter = filter;
+    m_filter.Restart();
+    m_filteredRows.clear();
+    m_filterFed = 0;
+    std::size_t count = std::min<std::size_t>(LineCount(), INT_MAX);
+    if (m_filter.ShowsAll()) {
+        m_filteredRows.shrink_to_fit();
+        m_rows = static_cast<int>(count);
+    } else {
+        FeedFilter(count);
+        m_rows = static_cast<int>(std::min<std::size_t>(m_filteredRows.size(), INT_MAX));
+    }
+    endResetModel();
+}
+
+void CLogListModel::SetHighlight(const QString& text)
+{
+    std::string lowered = text.toLower().toStdString();
+    if (lowered == m_highlight)
+        return;
+    m_highlight = std::move(lowered);
+    if (m_rows > 0)
+        emit dataChanged(index(0, 0), index(m_rows - 1, 0), { Qt::BackgroundRole });
+}
+
+int CLogListModel::FindRow(const QString& text, int from, Direction direction) const
+{
+    const std::string lowered = text.toLower().toStdString();
+    if (lowered.empty() || m_rows == 0)
+        return -1;
+    const int step = direction == Direction::Forward ? 1 : -1;
+    int row = std::clamp(from, -1, m_rows);
+    for (int turn = 0; turn < m_rows; ++turn) {
+        row += step;
+        if (row >= m_rows)
+            row = 0;
+        else if (row < 0)
+            row = m_rows - 1;
+        std::size_t line = static_cast<std::size_t>(LineOfRow(row));
+        std::lock_guard lock(m_mutex);
+        if (ContainsFolded(m_store.Line(line), lowered))
+            return row;
+    }
+    return -1;
 }
 
 std::size_t CLogListModel::LineCount() const
@@ -176,8 +301,13 @@ bool CLogListModel::SaveToFile(const QString& path)
     // A writable file in a directory the user cannot write (no room for
     // the temporary file beside it) is written in place.
     file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    m_saveError.clear();
+    auto fail = [&] {
+        m_saveError = file.errorString();
         return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail();
     std::string buffer;
     buffer.reserve(kSaveBufferSize + 4096);
     auto writeBuffer = [&] {
@@ -199,15 +329,17 @@ bool CLogListModel::SaveToFile(const QString& path)
             }
         }
         if (buffer.size() >= kSaveBufferSize && !writeBuffer()) {
+            m_saveError = file.errorString();
             file.cancelWriting();
             return false;
         }
     }
     if (!buffer.empty() && !writeBuffer()) {
+        m_saveError = file.errorString();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    return file.commit() || fail();
 }
 
 } // namespace orvex

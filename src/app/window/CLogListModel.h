@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CLogFilter.h"
 #include "app/window/CLogLineStore.h"
 #include "decode/CLogSink.h"
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -45,8 +47,27 @@ public:
     // Empties the log list, lines not yet announced included.
     void Clear();
     // Every line followed by one line feed, through a QSaveFile so that a
-    // failed save leaves an existing file as it was. False on any failure.
+    // failed save leaves an existing file as it was. False on any failure,
+    // with the reason in LastSaveError.
     bool SaveToFile(const QString& path);
+    QString LastSaveError() const { return m_saveError; }
+
+    // Only the lines the filter lets through become rows (every line with
+    // the default filter). One pass over the log.
+    void SetFilter(const CLogFilter& filter);
+    const CLogFilter& Filter() const { return m_filter; }
+    // The log line shown in `row`, or -1.
+    std::int64_t LineOfRow(int row) const;
+    // The row that shows log line `line`, or the row of the nearest line
+    // shown before it; -1 when none is.
+    int RowOfLine(std::size_t line) const;
+
+    // Rows whose text holds `text` (any case) get a highlight.
+    void SetHighlight(const QString& text);
+    // The next row after `from` (or before it, Backward) whose line holds
+    // `text` in any case, wrapping round; -1 when none does.
+    enum class Direction { Forward, Backward };
+    int FindRow(const QString& text, int from, Direction direction) const;
 
     // Lines written, announced or not.
     std::size_t LineCount() const;
@@ -79,8 +100,16 @@ private:
     // Set while a hand-over is posted and not yet done, so writers post once.
     std::atomic<bool> m_handOverPosted { false };
 
+    // Feeds lines [m_filterFed, count) to the filter; GUI thread.
+    void FeedFilter(std::size_t count);
+
     // GUI thread only.
     int m_rows { 0 };                 // rows announced to the view
+    CLogFilter m_filter;
+    std::vector<std::uint32_t> m_filteredRows; // log lines of the rows, when filtered
+    std::size_t m_filterFed { 0 };
+    std::string m_highlight;          // lower case
+    QString m_saveError;
     std::size_t m_announcedLongest { 0 };
     QTimer m_frameTimer;
     QElapsedTimer m_sinceHandOver;

@@ -45,6 +45,10 @@ CLogListView::CLogListView(QWidget* parent)
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     UpdateMetrics();
+    // Only a move of the bar itself decides: a range that grows under a
+    // bar at its old end keeps the following as it was.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+        [this](int value) { m_following = value >= verticalScrollBar()->maximum(); });
 }
 
 void CLogListView::UpdateMetrics()
@@ -114,9 +118,12 @@ void CLogListView::doItemsLayout()
 
 void CLogListView::rowsInserted(const QModelIndex& parent, int start, int end)
 {
+    const bool following = m_following;
     QListView::rowsInserted(parent, start, end);
     // At once, so that a scroll to the new last row finds the range grown.
     updateGeometries();
+    if (following)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void CLogListView::updateGeometries()

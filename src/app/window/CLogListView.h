@@ -32,6 +32,10 @@ public:
     int VisibleRows() const;
     // Rows painted by the last paint event, for the checks of the tests.
     int LastPaintedRows() const { return m_lastPaintedRows; }
+    // Whether the view is at its last row, so that new lines are followed.
+    // Scrolling up (or Ctrl+Home) stops the following; back at the end, it
+    // starts again.
+    bool IsFollowing() const { return m_following; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -62,6 +66,7 @@ private:
     int m_characterWidth { 8 };
     qsizetype m_longestLine { 0 };
     int m_lastPaintedRows { 0 };
+    bool m_following { true };
 };
 
 } // namespace orvex

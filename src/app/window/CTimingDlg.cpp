@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -41,10 +43,20 @@ CTimingDlg::CTimingDlg(const TimingSettings& values, QWidget* parent)
     m_commandPrefix->addItems({ QStringLiteral("NONE"), QStringLiteral("Telequip") });
     m_commandPrefix->setCurrentIndex(std::clamp(values.commandPrefix, 0, 1));
 
+    // The captions stay; the unit follows each field.
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Response timeout"), m_responseTimeout);
-    form->addRow(QStringLiteral("Polling interval"), m_pollingInterval);
-    form->addRow(QStringLiteral("Intercommand Interval"), m_intercommandInterval);
+    auto withUnit = [this](QLineEdit* edit) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        auto* unit = new QLabel(QStringLiteral("ms"), this);
+        unit->setBuddy(edit);
+        row->addWidget(unit);
+        edit->setAccessibleDescription(QStringLiteral("milliseconds"));
+        return row;
+    };
+    form->addRow(QStringLiteral("Response timeout"), withUnit(m_responseTimeout));
+    form->addRow(QStringLiteral("Polling interval"), withUnit(m_pollingInterval));
+    form->addRow(QStringLiteral("Intercommand Interval"), withUnit(m_intercommandInterval));
     form->addRow(QStringLiteral("Command Prefix"), m_commandPrefix);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -65,7 +77,8 @@ void CTimingDlg::accept()
              std::pair { m_intercommandInterval, &values.intercommandInterval } }) {
         auto number = ParseField(ToStdString(edit->text()), FieldKind::Integer);
         if (!number) {
-            ShowMessageBox(this, ToQString(FieldMessage(FieldKind::Integer)));
+            ShowMessageBox(this, ToQString(FieldMessage(FieldKind::Integer)),
+                QStringLiteral("%1 (ms): \"%2\" is not a whole number of milliseconds.").arg(edit->accessibleName(), edit->text()));
             edit->setFocus();
             edit->selectAll();
             return;

@@ -19,9 +19,18 @@ void CallOnGuiThread(QObject* context, const std::function<void()>& call)
 
 void ShowMessageBox(QWidget* parent, const QString& text)
 {
+    ShowMessageBox(parent, text, QString());
+}
+
+void ShowMessageBox(QWidget* parent, const QString& text, const QString& detail)
+{
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle), text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("MessageBox"));
     box.setAccessibleName(text);
+    if (!detail.isEmpty()) {
+        box.setInformativeText(detail);
+        box.setAccessibleDescription(detail);
+    }
     box.exec();
 }
 

@@ -19,6 +19,9 @@ void CallOnGuiThread(QObject* context, const std::function<void()>& call);
 // A plain modal message box with an OK button, titled with the program's
 // name; returns when the operator has dismissed it. GUI thread only.
 void ShowMessageBox(QWidget* parent, const QString& text);
+// The same box with a second paragraph that says which field, path or
+// command the message is about and why.
+void ShowMessageBox(QWidget* parent, const QString& text, const QString& detail);
 
 QString ToQString(const std::string& text);
 std::string ToStdString(const QString& text);
