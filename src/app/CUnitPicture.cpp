@@ -90,8 +90,6 @@ void CUnitPicture::OnPoll(std::span<const std::string> record)
     const std::uint8_t third = LineByte(record[1], 5);
 
     std::lock_guard guard(m_mutex);
-    const bool changed = state != m_lastPollState;
-    m_lastPollState = state;
     Snapshot& unit = m_snapshot;
     switch (state) {
     case kStacked: {
@@ -110,7 +108,7 @@ void CUnitPicture::OnPoll(std::span<const std::string> record)
         break;
     }
     case kDispensing:
-        if (second == kWaitingForRemoval && changed) {
+        if (second == kWaitingForRemoval && !m_pendingDispense.empty()) {
             int waiting = 0;
             for (const Request& request : m_pendingDispense)
                 waiting += request.count;

@@ -80,7 +80,6 @@ private:
     std::vector<Request> m_pendingDispense;
     int m_pendingUnloadCassette { -1 };
     int m_pendingUnloadCount { 0 };
-    std::uint8_t m_lastPollState { 0 };
 };
 
 } // namespace orvex

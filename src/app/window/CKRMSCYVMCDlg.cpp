@@ -589,6 +589,8 @@ void CKRMSCYVMCDlg::BuildMenus()
 void CKRMSCYVMCDlg::Open(int foundPort)
 {
     m_panel->Attach(foundPort);
+    // The status bar and the unit picture hear every exchange the log does.
+    m_application.Protocol().SetObserver(m_tap.get());
     m_assigned->setChecked(true);
     PanelMembers members = m_panel->GetMembers();
     members.cassetteStatus = CassetteStatusChoice::Assigned;
