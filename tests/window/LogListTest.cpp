@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBrush>
+#include <QColor>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
@@ -169,7 +171,56 @@ TEST_F(LogListModel, SaveIntoAPathThatCannotBeWrittenFails)
     model.AddLine("line");
     // A regular file where a directory should be: not writable, even for root.
     EXPECT_FALSE(model.SaveToFile(file + QStringLiteral("/log.txt")));
+    EXPECT_FALSE(model.LastSaveError().isEmpty()) << "the reason is told";
     EXPECT_FALSE(model.SaveToFile(directory.filePath(QStringLiteral("missing/log.txt"))));
+}
+
+// Filters group lines into exchanges: a failure or bill event comes with
+// its exchange's header, a command name with its whole exchanges; lines
+// written later are filtered as they arrive; search wraps round.
+TEST_F(LogListModel, FiltersKeepExchangesTogetherAndSearchFindsAnyCase)
+{
+    const std::string separator(132, '-');
+    CLogListModel model;
+    auto write = [&](std::initializer_list<const char*> lines) {
+        for (const char* line : lines)
+            model.AddLine(line);
+        model.AddLine(separator);
+    };
+    write({ "->POLL (12:00:00)", "<- IDLING" });
+    write({ "->POLL (12:00:01.250)", "-> 02 03 06 33 DA 81", "<- Timeout" });
+    write({ "->GET CASSETTE STATUS (12:00:02)", "<- Cassette:  1,  Bill Type:  0,  Number:  10,  Status:OK" });
+    write({ "->POLL (12:00:03)", "<- **************    10 RUS packed into cassette 1     **************" });
+    model.FlushPending();
+    auto shown = [&] {
+        QStringList rows;
+        for (int row = 0; row < model.rowCount(); ++row)
+            rows << model.data(model.index(row, 0)).toString();
+        return rows;
+    };
+
+    model.SetFilter(CLogFilter(CLogFilter::Kind::Errors));
+    EXPECT_EQ(shown(), (QStringList { QStringLiteral("->POLL (12:00:01.250)"), QStringLiteral("<- Timeout") }));
+    EXPECT_EQ(model.data(model.index(1, 0), Qt::ForegroundRole).value<QBrush>().color(), QColor(190, 0, 0));
+    write({ "->RESET (12:00:04)", "<- NAK" });
+    model.FlushPending();
+    EXPECT_EQ(shown().size(), 4) << "a later failure arrives with its header";
+
+    model.SetFilter(CLogFilter(CLogFilter::Kind::BillEvents));
+    ASSERT_EQ(shown().size(), 2);
+    EXPECT_EQ(shown()[0], QStringLiteral("->POLL (12:00:03)"));
+
+    model.SetFilter(CLogFilter(CLogFilter::Kind::LogName, "GET CASSETTE STATUS"));
+    EXPECT_EQ(shown().size(), 3) << "header, reply, separator";
+    EXPECT_EQ(model.LineOfRow(0), 7);
+
+    model.SetFilter(CLogFilter());
+    EXPECT_EQ(model.rowCount(), static_cast<int>(model.LineCount()));
+    int found = model.FindRow(QStringLiteral("rus PACKED"), -1, CLogListModel::Direction::Forward);
+    EXPECT_EQ(found, 11);
+    EXPECT_EQ(model.FindRow(QStringLiteral("rus PACKED"), found, CLogListModel::Direction::Forward), found) << "wraps round";
+    EXPECT_EQ(model.FindRow(QStringLiteral("timeout"), found, CLogListModel::Direction::Backward), 5);
+    EXPECT_EQ(model.FindRow(QStringLiteral("no such text"), 0, CLogListModel::Direction::Forward), -1);
 }
 
 TEST_F(LogListModel, AFailedSaveLeavesTheExistingFileAsItWas)

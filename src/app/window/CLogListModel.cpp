@@ -228,6 +228,10 @@ void CLogListModel::SetFilter(const CLogFilter& filter)
         m_filteredRows.shrink_to_fit();
         m_rows = static_cast<int>(count);
     } else {
+        // A command's exchanges may be most of the log (polling): one
+        // allocation instead of a growing copy.
+        if (m_filter.GetKind() == CLogFilter::Kind::LogName)
+            m_filteredRows.reserve(count);
         FeedFilter(count);
         m_rows = static_cast<int>(std::min<std::size_t>(m_filteredRows.size(), INT_MAX));
     }
