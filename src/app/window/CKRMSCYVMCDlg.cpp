@@ -1114,6 +1114,12 @@ void CKRMSCYVMCDlg::closeEvent(QCloseEvent* event)
     RequestClose();
 }
 
+void CKRMSCYVMCDlg::CloseWithoutAsking()
+{
+    if (!m_closeDone)
+        RequestClose();
+}
+
 bool CKRMSCYVMCDlg::NeedsCloseQuestion() const
 {
     return IsBusy() || m_unitPicture->Take().dispenser > 0;

@@ -91,6 +91,9 @@ public:
     // runs on the worker.
     bool IsBusy() const;
     bool IsCloseRequested() const { return m_closeRequested; }
+    // Closes as the close box does, without the question a running
+    // sequence or bills in the dispenser bring (a termination signal).
+    void CloseWithoutAsking();
     // Where "Save to file" asks for the file name; tests answer for the
     // operator. An empty name cancels.
     void SetSaveFileNameProvider(std::function<QString()> provider) { m_askFileName = std::move(provider); }

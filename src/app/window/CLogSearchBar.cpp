@@ -8,7 +8,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -38,8 +39,12 @@ CLogSearchBar::CLogSearchBar(CLogListModel& model, CLogListView& view, CExchange
     , m_log(log)
 {
     setObjectName(QStringLiteral("Log tools"));
-    auto* layout = new QGridLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    auto* searchRow = new QHBoxLayout;
+    auto* filterRow = new QHBoxLayout;
+    layout->addLayout(searchRow);
+    layout->addLayout(filterRow);
 
     m_search = new QLineEdit;
     m_search->setObjectName(QStringLiteral("Find in log"));
@@ -48,9 +53,9 @@ CLogSearchBar::CLogSearchBar(CLogListModel& model, CLogListView& view, CExchange
     m_search->setClearButtonEnabled(true);
     m_previous = SmallButton(QStringLiteral("Previous"));
     m_next = SmallButton(QStringLiteral("Next"));
-    layout->addWidget(m_search, 0, 0, 1, 2);
-    layout->addWidget(m_previous, 0, 2);
-    layout->addWidget(m_next, 0, 3);
+    searchRow->addWidget(m_search, 1);
+    searchRow->addWidget(m_previous);
+    searchRow->addWidget(m_next);
 
     m_filter = new QComboBox;
     m_filter->setObjectName(QStringLiteral("Log filter"));
@@ -70,12 +75,10 @@ CLogSearchBar::CLogSearchBar(CLogListModel& model, CLogListView& view, CExchange
     m_milliseconds->setAccessibleName(QStringLiteral("Times with milliseconds in the log's headers"));
     auto* filterLabel = new QLabel(QStringLiteral("Show"));
     filterLabel->setBuddy(m_filter);
-    layout->addWidget(filterLabel, 1, 0);
-    layout->addWidget(m_filter, 1, 1);
-    layout->addWidget(m_command, 1, 2);
-    layout->addWidget(m_milliseconds, 1, 3);
-    layout->setColumnStretch(1, 2);
-    layout->setColumnStretch(2, 1);
+    filterRow->addWidget(filterLabel);
+    filterRow->addWidget(m_filter, 1);
+    filterRow->addWidget(m_command, 1);
+    filterRow->addWidget(m_milliseconds);
 
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) { m_model.SetHighlight(text); });
     connect(m_search, &QLineEdit::returnPressed, this, [this] { FindNext(); });

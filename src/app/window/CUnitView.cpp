@@ -14,7 +14,10 @@ namespace orvex {
 namespace {
 
 constexpr int kMargin = 6;
-constexpr int kTitleHeight = 16;
+constexpr int kBarHeight = 40;
+// Title, bar, three lines under the bar, the totals: their heights in
+// lines of text, beside the bar.
+constexpr int kTextLines = 5;
 
 QString CountText(const CUnitPicture::Cassette& cassette)
 {
@@ -37,12 +40,12 @@ CUnitView::CUnitView(CUnitPicture& picture, QWidget* parent)
 
 QSize CUnitView::sizeHint() const
 {
-    return { 300, 136 };
+    return { 300, minimumSizeHint().height() };
 }
 
 QSize CUnitView::minimumSizeHint() const
 {
-    return { 240, 136 };
+    return { 240, 2 * kMargin + kBarHeight + kTextLines * fontMetrics().height() + 6 };
 }
 
 QString CUnitView::CassetteText(int index, const CUnitPicture::Cassette& cassette)
@@ -93,17 +96,18 @@ void CUnitView::paintEvent(QPaintEvent*)
     const int line = metrics.height();
     const int columns = CUnitPicture::kShownCassettes + 1;
     const int columnWidth = (width() - kMargin * (columns + 1)) / columns;
-    const int barTop = kMargin + kTitleHeight;
-    const int barHeight = height() - barTop - kMargin - 3 * line - line; // room for three text lines and totals
+    const int barTop = kMargin + line + 2;
+    // The height beyond the minimum goes to the bars.
+    const int barHeight = std::max(kBarHeight, height() - minimumSizeHint().height() + kBarHeight);
     const QColor text = colours.color(QPalette::Text);
 
     for (int i = 0; i < CUnitPicture::kShownCassettes; ++i) {
         const CUnitPicture::Cassette& cassette = m_snapshot.cassettes[static_cast<std::size_t>(i)];
         const int left = kMargin + i * (columnWidth + kMargin);
         painter.setPen(text);
-        painter.drawText(QRect(left, kMargin, columnWidth, kTitleHeight), Qt::AlignLeft | Qt::AlignVCenter,
+        painter.drawText(QRect(left, kMargin, columnWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
             QStringLiteral("Cassette %1").arg(i + 1));
-        QRect bar(left, barTop, columnWidth, std::max(10, barHeight));
+        QRect bar(left, barTop, columnWidth, barHeight);
         painter.setPen(colours.color(QPalette::Mid));
         painter.setBrush(colours.color(QPalette::AlternateBase));
         painter.drawRect(bar.adjusted(0, 0, -1, -1));
@@ -159,7 +163,7 @@ void CUnitView::paintEvent(QPaintEvent*)
                                .arg(ToQString(CUnitPicture::MoneyText(m_snapshot.moneyIn, m_snapshot.currency)))
                                .arg(m_snapshot.billsOut)
                                .arg(ToQString(CUnitPicture::MoneyText(m_snapshot.moneyOut, m_snapshot.currency)));
-    painter.drawText(QRect(kMargin, height() - kMargin - line, width() - 2 * kMargin, line), Qt::AlignLeft | Qt::AlignVCenter,
+    painter.drawText(QRect(kMargin, barTop + barHeight + 3 * line + 4, width() - 2 * kMargin, line), Qt::AlignLeft | Qt::AlignVCenter,
         metrics.elidedText(totals, Qt::ElideRight, width() - 2 * kMargin));
 }
 

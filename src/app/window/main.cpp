@@ -113,7 +113,8 @@ int main(int argc, char** argv)
     orvex::CKRMSCYVMCDlg window(application);
     QObject::connect(&termination, &orvex::CTerminationSignal::Requested, &window, [&window] {
         CloseModalWindows();
-        window.close();
+        // No operator to answer the close question.
+        window.CloseWithoutAsking();
     });
     QObject::connect(&window, &orvex::CKRMSCYVMCDlg::Closed, &qtApplication, &QApplication::quit, Qt::QueuedConnection);
     window.Open(application.GetFoundPort());
