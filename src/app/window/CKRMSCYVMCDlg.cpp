@@ -1178,8 +1178,12 @@ void CKRMSCYVMCDlg::ContinueClose()
         return;
     }
     m_closeDone = true;
-    close();
-    emit Closed();
+    // Never from inside the close event that started closing (the engine
+    // may have ended at once): a close() there is ignored by the toolkit.
+    QMetaObject::invokeMethod(this, [this] {
+        close();
+        emit Closed();
+    }, Qt::QueuedConnection);
 }
 
 } // namespace orvex
