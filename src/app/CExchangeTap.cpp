@@ -12,17 +12,17 @@ CExchangeTap::CExchangeTap(CKRMSProtocol& protocol, COutputInterface& inner)
 {
 }
 
-void CExchangeTap::AddListener(CExchangeListener* listener)
+void CExchangeTap::AddWatcher(CExchangeWatcher* watcher)
 {
     std::lock_guard guard(m_mutex);
-    if (listener && std::find(m_listeners.begin(), m_listeners.end(), listener) == m_listeners.end())
-        m_listeners.push_back(listener);
+    if (watcher && std::find(m_watchers.begin(), m_watchers.end(), watcher) == m_watchers.end())
+        m_watchers.push_back(watcher);
 }
 
-void CExchangeTap::RemoveListener(CExchangeListener* listener)
+void CExchangeTap::RemoveWatcher(CExchangeWatcher* watcher)
 {
     std::lock_guard guard(m_mutex);
-    std::erase(m_listeners, listener);
+    std::erase(m_watchers, watcher);
 }
 
 void CExchangeTap::OutputLine(std::string line)
@@ -32,13 +32,13 @@ void CExchangeTap::OutputLine(std::string line)
 
 void CExchangeTap::OnCommandDone(std::string name)
 {
-    const auto when = CExchangeListener::Clock::now();
+    const auto when = CExchangeWatcher::Clock::now();
     m_inner.OnCommandDone(name);
     // Still inside the engine's lock: the record is this exchange's.
     const std::vector<std::string>& record = m_protocol.GetExchangeRecord();
     std::lock_guard guard(m_mutex);
-    for (CExchangeListener* listener : m_listeners)
-        listener->OnExchange(name, record, when);
+    for (CExchangeWatcher* watcher : m_watchers)
+        watcher->OnExchange(name, record, when);
 }
 
 } // namespace orvex

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CExchangeListener.h"
+#include "app/CExchangeWatcher.h"
 #include "protocol/COutputInterface.h"
 
 #include <mutex>
@@ -11,16 +11,16 @@ namespace orvex {
 class CKRMSProtocol;
 
 // Stands between the protocol engine and its observer (the exchange log)
-// and also tells listeners of every exchange, so that the status bar and
+// and also tells watchers of every exchange, so that the status bar and
 // the picture of the unit follow the same exchanges the log shows without
 // the log knowing of them.
 class CExchangeTap : public COutputInterface {
 public:
     CExchangeTap(CKRMSProtocol& protocol, COutputInterface& inner);
 
-    // Listeners are not owned and must outlive the tap's use.
-    void AddListener(CExchangeListener* listener);
-    void RemoveListener(CExchangeListener* listener);
+    // Watchers are not owned and must outlive the tap's use.
+    void AddWatcher(CExchangeWatcher* watcher);
+    void RemoveWatcher(CExchangeWatcher* watcher);
 
     void OutputLine(std::string line) override;
     void OnCommandDone(std::string name) override;
@@ -28,10 +28,10 @@ public:
 private:
     CKRMSProtocol& m_protocol;
     COutputInterface& m_inner;
-    // Guards m_listeners: changed on the window's thread, read on whichever
+    // Guards m_watchers: changed on the window's thread, read on whichever
     // thread finished an exchange.
     std::mutex m_mutex;
-    std::vector<CExchangeListener*> m_listeners;
+    std::vector<CExchangeWatcher*> m_watchers;
 };
 
 } // namespace orvex

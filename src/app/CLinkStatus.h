@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CExchangeListener.h"
+#include "app/CExchangeWatcher.h"
 
 #include <cstdint>
 #include <mutex>
@@ -14,7 +14,7 @@ namespace orvex {
 // state with its age, exchanges and errors counted, and how long the unit
 // has given no answer. Fed by the exchange tap on any thread; read by the
 // window's timer.
-class CLinkStatus : public CExchangeListener {
+class CLinkStatus : public CExchangeWatcher {
 public:
     struct Settings {
         std::string portName;   // "COM1"; empty when no port is current

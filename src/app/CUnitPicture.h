@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CExchangeListener.h"
+#include "app/CExchangeWatcher.h"
 #include "protocol/BillTypeEntry.h"
 
 #include <array>
@@ -17,7 +17,7 @@ namespace orvex {
 // CASSETTE STATUS gives the cassettes, the DISPENSE and UNLOAD requests
 // what was asked, and the poll replies what happened (stacked, dispensed,
 // unloaded). Fed by the exchange tap on any thread; read by the window.
-class CUnitPicture : public CExchangeListener {
+class CUnitPicture : public CExchangeWatcher {
 public:
     static constexpr int kShownCassettes = 3;
 

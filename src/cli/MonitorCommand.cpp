@@ -1,5 +1,7 @@
 #include "cli/MonitorCommand.h"
 
+#include "capture/CaptureFeed.h"
+
 #include "capture/CExchangeAssembler.h"
 #include "capture/CPcapngReader.h"
 #include "capture/CWireMonitor.h"
@@ -173,23 +175,11 @@ int RunDecode(const WireCommand& command, std::ostream& out, std::ostream& err)
     }
     CExchangeFilter filter(pipeline.Listener(), command.address, command.names);
     CExchangeAssembler assembler(filter);
-    CPcapngReader reader(file.Bytes());
-    CapturedPacket packet;
-    CPcapngReader::Step step;
-    while ((step = reader.Next(packet)) == CPcapngReader::Step::Packet) {
-        std::vector<std::string>& ports = pipeline.Ports();
-        while (ports.size() < reader.Interfaces().size())
-            ports.push_back(reader.Interfaces()[ports.size()].name);
-        if (packet.isEvent)
-            assembler.Event(WireEvent { packet.interface, packet.timeNs, std::string(packet.comment) });
-        else
-            assembler.FeedPacket(packet.interface, packet.direction, packet.timeNs, packet.frame);
-    }
-    assembler.Finish();
+    const bool whole = FeedCapture(file.Bytes(), assembler, pipeline.Ports(), error);
     out.flush();
     int status = kSucceeded;
-    if (step == CPcapngReader::Step::Failed) {
-        err << "orvexctl: " << command.file << ": " << reader.Error() << " at byte " << reader.Offset() << '\n';
+    if (!whole) {
+        err << "orvexctl: " << command.file << ": " << error << '\n';
         status = kFailed;
     }
     const std::string failure = pipeline.Close();

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace orvex::test {
@@ -197,8 +198,9 @@ TEST(Operator, TheStatusBarTellsASilentUnit)
     auto* polling = FindControl<QLabel>(&window, QStringLiteral("Status polling"));
     ASSERT_NE(lastPoll, nullptr);
     ASSERT_NE(silence, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return lastPoll->text().startsWith(QStringLiteral("Last poll ")); }, 20s));
-    EXPECT_EQ(polling->text(), QStringLiteral("Polling"));
+    ASSERT_TRUE(WaitUntil([&] {
+        return polling->text() == QStringLiteral("Polling") && lastPoll->text().startsWith(QStringLiteral("Last poll "));
+    }, 20s));
     EXPECT_TRUE(FindControl<QLabel>(&window, QStringLiteral("Status port"))->text().startsWith(QStringLiteral("COM1 /dev/")));
     EXPECT_TRUE(silence->isHidden());
 
@@ -240,6 +242,35 @@ TEST(Operator, TheUnitPictureFollowsADispenseAndAnUnload)
     EXPECT_EQ(unit.dropBox, 3);
     EXPECT_EQ(unit.cassettes[0].count, rig.Simulator().Snapshot().ledger.cassettes[0].count) << "the picture is the unit's";
     EXPECT_TRUE(window.UnitView()->Summary().contains(QStringLiteral("Drop box: 3 bills this session")));
+}
+
+TEST(Operator, ACaptureRecordedInTheWindowReadsBackAsItsLog)
+{
+    WindowRig rig(CyclorSetup());
+    CKRMSCYVMCDlg& window = rig.Window();
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("bench.pcapng"));
+    window.SetSaveFileNameProvider([path] { return path; });
+    auto action = [&](const char* name) {
+        for (QAction* item : window.findChildren<QAction*>())
+            if (item->objectName() == QLatin1String(name))
+                return item;
+        return static_cast<QAction*>(nullptr);
+    };
+    action("Record capture")->trigger();
+    EXPECT_TRUE(FindControl<QLabel>(&window, QStringLiteral("Status recording"))->text().contains(path));
+    ASSERT_TRUE(rig.Click(1001));
+    ASSERT_TRUE(rig.Click(1020));
+    action("Stop recording")->trigger();
+    EXPECT_TRUE(rig.Messages().Texts().isEmpty());
+
+    window.LogModel().Clear();
+    action("Open capture")->trigger();
+    const QStringList read = rig.LogLines();
+    ASSERT_FALSE(read.isEmpty());
+    EXPECT_EQ(read.first(), QStringLiteral("== Capture %1 ==").arg(path));
+    EXPECT_EQ(read.filter(QStringLiteral("->POLL (")).size(), 1) << read.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("<- Cassette:  1,  Bill Type:  0,  Number:  10,  Status:OK")));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 
 #include "app/CApplication.h"
+#include "app/CCaptureRecorder.h"
 #include "app/CExchangeTap.h"
 #include "app/CLinkStatus.h"
 #include "app/CUnitPicture.h"
@@ -107,8 +108,8 @@ CKRMSCYVMCDlg::CKRMSCYVMCDlg(CApplication& application, QWidget* parent)
     m_tap = std::make_unique<CExchangeTap>(application.Protocol(), *m_log);
     m_linkStatus = std::make_unique<CLinkStatus>();
     m_unitPicture = std::make_unique<CUnitPicture>();
-    m_tap->AddListener(m_linkStatus.get());
-    m_tap->AddListener(m_unitPicture.get());
+    m_tap->AddWatcher(m_linkStatus.get());
+    m_tap->AddWatcher(m_unitPicture.get());
 
     connect(m_worker.get(), &CHandlerWorker::TaskFinished, this, &CKRMSCYVMCDlg::OnTaskFinished);
 
@@ -132,6 +133,7 @@ CKRMSCYVMCDlg::~CKRMSCYVMCDlg()
     // The worker first: its task may still use the panel.
     m_worker.reset();
     m_application.Engine().Stop();
+    m_recorder.reset();
     if (m_application.Protocol().GetObserver() == m_tap.get())
         m_application.Protocol().SetObserver(nullptr);
     m_panel->SetObserver(nullptr);
@@ -578,6 +580,23 @@ void CKRMSCYVMCDlg::BuildMenus()
     timing->setObjectName(QStringLiteral("Communication settings"));
     connect(timing, &QAction::triggered, this, &CKRMSCYVMCDlg::OnCommunicationSettings);
 
+    // Recording and reading capture files, as orvexctl --capture and
+    // orvexctl decode do.
+    m_recorder = std::make_unique<CCaptureRecorder>();
+    m_captureMenu = menuBar()->addMenu(QStringLiteral("&Capture"));
+    m_captureMenu->setObjectName(QStringLiteral("Capture"));
+    m_recordCapture = m_captureMenu->addAction(QStringLiteral("Record capture..."));
+    m_recordCapture->setObjectName(QStringLiteral("Record capture"));
+    connect(m_recordCapture, &QAction::triggered, this, &CKRMSCYVMCDlg::OnRecordCapture);
+    m_stopRecording = m_captureMenu->addAction(QStringLiteral("Stop recording"));
+    m_stopRecording->setObjectName(QStringLiteral("Stop recording"));
+    m_stopRecording->setEnabled(false);
+    connect(m_stopRecording, &QAction::triggered, this, &CKRMSCYVMCDlg::OnStopRecording);
+    m_captureMenu->addSeparator();
+    auto* openCapture = m_captureMenu->addAction(QStringLiteral("Open capture..."));
+    openCapture->setObjectName(QStringLiteral("Open capture"));
+    connect(openCapture, &QAction::triggered, this, &CKRMSCYVMCDlg::OnOpenCapture);
+
     // A window manager offers no system menu to extend: About goes to Help.
     auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help"));
@@ -894,8 +913,64 @@ void CKRMSCYVMCDlg::ApplyEnabledState()
     // engine's exchange to end.
     m_portMenu->menuAction()->setEnabled(idle);
     m_optionsMenu->menuAction()->setEnabled(idle);
+    // The port's watcher changes only while no exchange can run.
+    if (m_captureMenu)
+        m_captureMenu->menuAction()->setEnabled(idle && !m_application.Engine().IsRunning());
     if (m_stop)
         m_stop->setEnabled(!m_closeRequested && IsSomethingRunning() && !m_stopRequested);
+}
+
+void CKRMSCYVMCDlg::OnRecordCapture()
+{
+    if (IsSomethingRunning() || m_closeRequested)
+        return;
+    CCOMPort* port = m_application.Protocol().GetPort();
+    if (!port)
+        return;
+    QString name = m_askFileName ? m_askFileName()
+                                 : QFileDialog::getSaveFileName(this, QStringLiteral("Record capture"), QString(),
+                                       QStringLiteral("Capture files (*.pcapng);;All files (*)"));
+    if (name.isEmpty())
+        return;
+    const int current = m_panel->GetCurrentPort();
+    std::string portName = current >= 0 && current < CPortTable::kSlots ? port->GetPortTable().Path(current) : std::string();
+    std::string error;
+    if (!m_recorder->Start(ToStdString(name), *port, portName.empty() ? std::string("port") : portName, error)) {
+        ShowMessageBox(this, QStringLiteral("Unable to record the capture"), ToQString(error));
+        return;
+    }
+    m_recordCapture->setEnabled(false);
+    m_stopRecording->setEnabled(true);
+    m_statusFields->SetExtra(QStringLiteral("Recording to %1").arg(name));
+}
+
+void CKRMSCYVMCDlg::OnStopRecording()
+{
+    if (IsSomethingRunning() || !m_recorder->IsRecording())
+        return;
+    const QString path = ToQString(m_recorder->Path());
+    const std::string error = m_recorder->Stop();
+    m_recordCapture->setEnabled(true);
+    m_stopRecording->setEnabled(false);
+    m_statusFields->SetExtra(QString());
+    if (!error.empty())
+        ShowMessageBox(this, QStringLiteral("The capture is incomplete"), ToQString(error));
+    else
+        statusBar()->showMessage(QStringLiteral("Capture saved to %1").arg(path), 5000);
+}
+
+void CKRMSCYVMCDlg::OnOpenCapture()
+{
+    QString name = m_askFileName ? m_askFileName()
+                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Open capture"), QString(),
+                                       QStringLiteral("Capture files (*.pcapng);;All files (*)"));
+    if (name.isEmpty())
+        return;
+    m_log->OutputLine("== Capture " + ToStdString(name) + " ==");
+    std::string error;
+    if (!DecodeCaptureFile(ToStdString(name), *m_model, error))
+        ShowMessageBox(this, QStringLiteral("Unable to read the capture"), ToQString(error));
+    m_model->FlushPending();
 }
 
 bool CKRMSCYVMCDlg::IsSomethingRunning() const

@@ -27,6 +27,7 @@ class QRadioButton;
 namespace orvex {
 
 class CApplication;
+class CCaptureRecorder;
 class CExchangeLog;
 class CExchangeTap;
 class CHandlerWorker;
@@ -94,8 +95,8 @@ public:
     // Closes as the close box does, without the question a running
     // sequence or bills in the dispenser bring (a termination signal).
     void CloseWithoutAsking();
-    // Where "Save to file" asks for the file name; tests answer for the
-    // operator. An empty name cancels.
+    // Where "Save to file" and the Capture menu ask for a file name; tests
+    // answer for the operator. An empty name cancels.
     void SetSaveFileNameProvider(std::function<QString()> provider) { m_askFileName = std::move(provider); }
     // Saves the log after asking for a name; false when cancelled or failed
     // (the failure shown with the path and the reason).
@@ -151,6 +152,9 @@ private:
     bool NeedsCloseQuestion() const;
     bool AskBeforeClose();
     void UpdateLinkSettings();
+    void OnRecordCapture();
+    void OnStopRecording();
+    void OnOpenCapture();
     void OnTaskFinished();
     void ApplyEnabledState();
     void UpdatePortMenu();
@@ -197,6 +201,10 @@ private:
 
     QMenu* m_portMenu { nullptr };
     QMenu* m_optionsMenu { nullptr };
+    QMenu* m_captureMenu { nullptr };
+    QAction* m_recordCapture { nullptr };
+    QAction* m_stopRecording { nullptr };
+    std::unique_ptr<CCaptureRecorder> m_recorder;
     std::vector<QAction*> m_portItems; // COM1..COM4; null where removed
     QAction* m_speed9600 { nullptr };
     QAction* m_speed19200 { nullptr };

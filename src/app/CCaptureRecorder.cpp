@@ -1,0 +1,66 @@
+#include "app/CCaptureRecorder.h"
+
+#include "Version.h"
+#include "capture/CPcapngReader.h"
+#include "capture/CaptureFeed.h"
+#include "link/CCOMPort.h"
+
+namespace orvex {
+
+CCaptureRecorder::~CCaptureRecorder()
+{
+    Stop();
+}
+
+bool CCaptureRecorder::Start(const std::string& path, CCOMPort& port, const std::string& portName, std::string& error)
+{
+    Stop();
+    if (!m_writer.Open(path, "orvex-vmc " ORVEX_VERSION)) {
+        error = m_writer.Error();
+        return false;
+    }
+    m_path = path;
+    m_ports = { portName };
+    m_sink = std::make_unique<CCaptureSink>(m_writer, m_ports);
+    m_decoder = std::make_unique<CWireDecoder>(std::vector<CDecodedSink*> { m_sink.get() }, WireLogOptions {});
+    m_assembler = std::make_unique<CExchangeAssembler>(*m_decoder);
+    m_tap = std::make_unique<CPortTap>(*m_assembler, 0, BusRole::Controller);
+    m_port = &port;
+    port.SetTap(m_tap.get());
+    return true;
+}
+
+std::string CCaptureRecorder::Stop()
+{
+    if (!m_port)
+        return {};
+    m_port->SetTap(nullptr);
+    m_port = nullptr;
+    m_tap->Finish();
+    m_writer.Close();
+    std::string error = m_writer.Error();
+    m_tap.reset();
+    m_assembler.reset();
+    m_decoder.reset();
+    m_sink.reset();
+    return error;
+}
+
+bool DecodeCaptureFile(const std::string& path, CLogSink& sink, std::string& error)
+{
+    CCaptureFile file;
+    if (!file.Open(path)) {
+        error = file.Error();
+        return false;
+    }
+    std::vector<std::string> ports;
+    CLogLinesSink lines(sink, ports);
+    CWireDecoder decoder({ &lines }, WireLogOptions {});
+    CExchangeAssembler assembler(decoder);
+    if (FeedCapture(file.Bytes(), assembler, ports, error))
+        return true;
+    error = path + ": " + error;
+    return false;
+}
+
+} // namespace orvex
