@@ -60,7 +60,10 @@ void CWireRelay::Forward()
     while (!m_stopForwarding.load()) {
         pollfd entries[2] { { m_controller.Handle(), POLLIN, 0 }, { m_device.Handle(), POLLIN, 0 } };
         const int ready = ::poll(entries, 2, kPollMilliseconds);
-        m_lookedNs.store(WallClockNanoseconds());
+        // Only a look that found nothing says the lines were drained; bytes
+        // found ready may have waited there while this thread was late.
+        if (ready == 0)
+            m_lookedNs.store(WallClockNanoseconds());
         if (ready <= 0)
             continue;
         for (int from = 0; from < 2; ++from) {
@@ -110,14 +113,17 @@ WireEnd CWireRelay::Run(const std::atomic<int>& stop, std::chrono::steady_clock:
         taken.clear();
     };
     while (stop.load() == 0 && std::chrono::steady_clock::now() < deadline && !lost) {
+        std::int64_t lookedNs = 0;
         {
             std::unique_lock lock(m_mutex);
             m_ready.wait_for(lock, std::chrono::milliseconds(kPollMilliseconds), [this] { return !m_queue.empty() || m_lost; });
             taken.swap(m_queue);
             lost = m_lost;
+            // Read with the queue: every chunk read before that look is in hand.
+            lookedNs = m_lookedNs.load();
         }
         handOn();
-        m_assembler.Idle(m_lookedNs.load());
+        m_assembler.Idle(lookedNs);
     }
     m_stopForwarding.store(true);
     m_forwarder.join();
