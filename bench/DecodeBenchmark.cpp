@@ -5,6 +5,7 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "decode/Decoders.h"
+#include "link/Frame.h"
 
 #include <benchmark/benchmark.h>
 
@@ -44,23 +45,9 @@ std::vector<std::string> RecordLines(const char* prefix, const std::vector<std::
     return lines;
 }
 
-// The check code is not judged by the decoders; any two bytes do.
 std::vector<std::uint8_t> Frame(std::uint8_t address, const std::vector<std::uint8_t>& data)
 {
-    std::vector<std::uint8_t> frame { 0x02, address };
-    std::size_t length = data.size() + 5;
-    if (length <= 255) {
-        frame.push_back(static_cast<std::uint8_t>(length));
-    } else {
-        length += 2;
-        frame.push_back(0);
-        frame.push_back(static_cast<std::uint8_t>(length >> 8));
-        frame.push_back(static_cast<std::uint8_t>(length));
-    }
-    frame.insert(frame.end(), data.begin(), data.end());
-    frame.push_back(0x5A);
-    frame.push_back(0xA5);
-    return frame;
+    return BuildFrame(address, data);
 }
 
 std::vector<std::string> Record(const std::vector<std::uint8_t>& command, const std::vector<std::uint8_t>& reply)

@@ -9,8 +9,8 @@
 #include "link/CCommand.h"
 #include "link/CPortTable.h"
 #include "link/CPtyPair.h"
-#include "link/CheckCode.h"
-#include "link/ProgramValues.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 #include "protocol/CKRMSProtocol.h"
 
 #include <benchmark/benchmark.h>
@@ -83,8 +83,8 @@ std::unique_ptr<CKRMSProtocol> OpenOn(const CBenchPeer& peer, benchmark::State& 
         state.SkipWithError(peer.Error().c_str());
         return nullptr;
     }
-    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
     auto protocol = std::make_unique<CKRMSProtocol>(CPortTable({ peer.SlavePath() }));
+    protocol->SetSerialMode("19200,n,8,1");
     if (!protocol->OpenPort(0, kResponseTimeout)) {
         state.SkipWithError((protocol->GetPort()->DescribePortError(0)).c_str());
         return nullptr;
@@ -96,8 +96,8 @@ std::unique_ptr<CKRMSProtocol> OpenOn(const CBenchPeer& peer, benchmark::State& 
 
 CCommand PollFrame()
 {
-    const std::uint8_t frame[6] { kSync, 0x00, 0x06, 0x33, 0x00, 0x00 };
-    return CCommand(frame, 0, 6);
+    const std::vector<std::uint8_t> frame = BuildCommandFrame(0, wire::kPoll);
+    return CCommand(frame.data(), 0, static_cast<int>(frame.size()));
 }
 
 // Wall time of every exchange, the calling thread's CPU time over all, and
@@ -218,7 +218,7 @@ void PtyHandOver(benchmark::State& state)
             if (got < 6)
                 continue;
             got = 0;
-            if (frame[3] != kAckCode && ::write(master, frame, 6) != 6)
+            if (frame[3] != wire::kAck && ::write(master, frame, 6) != 6)
                 return;
         }
     });
@@ -236,8 +236,11 @@ void PtyHandOver(benchmark::State& state)
         }
         return true;
     };
-    std::uint8_t command[6] { kSync, 3, 6, 0x33, 0, 0 };
-    std::uint8_t acknowledgement[6] { kSync, 3, 6, kAckCode, 0, 0 };
+    // The same bytes as the host's exchange: POLL, then its ACK.
+    const std::vector<std::uint8_t> poll = BuildCommandFrame(wire::kValidatorAddress, wire::kPoll);
+    const std::vector<std::uint8_t> ack = BuildAck(wire::kValidatorAddress);
+    const std::uint8_t* command = poll.data();
+    const std::uint8_t* acknowledgement = ack.data();
     std::uint8_t reply[6];
     std::vector<double> wall;
     wall.reserve(static_cast<std::size_t>(state.max_iterations));

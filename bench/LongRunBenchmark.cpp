@@ -11,7 +11,6 @@
 #include "decode/CExchangeLog.h"
 #include "device/CKRMSInterface.h"
 #include "link/CPortTable.h"
-#include "link/ProgramValues.h"
 #include "vmc/CVMC.h"
 
 #include <benchmark/benchmark.h>
@@ -86,8 +85,8 @@ void LongRun(benchmark::State& state, std::string simulator, long long exchanges
         std::uint64_t characters = 0;
         bool stalled = false;
         {
-            CProgramValues::Instance().SetSerialMode("19200,n,8,1");
             CKRMSInterface device(CPortTable({ sim.SlavePath() }));
+            device.GetProtocol()->SetSerialMode("19200,n,8,1");
             if (!device.OpenPort(0, 200)) {
                 state.SkipWithError(device.GetProtocol()->GetPort()->DescribePortError(0).c_str());
                 break;

@@ -11,7 +11,6 @@
 #include "device/CKRMSInterface.h"
 #include "link/CCOMPort.h"
 #include "link/CPortTable.h"
-#include "link/ProgramValues.h"
 #include "sim/CSimulator.h"
 #include "vmc/CVMC.h"
 
@@ -178,8 +177,8 @@ void PollCadence(benchmark::State& state, long long polls, long long intervalMil
             state.SkipWithError(sim.LastError().c_str());
             break;
         }
-        CProgramValues::Instance().SetSerialMode("19200,n,8,1");
         CKRMSInterface device(std::make_unique<CStampingPort>(CPortTable({ slave }), sent));
+        device.GetProtocol()->SetSerialMode("19200,n,8,1");
         if (!device.OpenPort(0, 200)) {
             state.SkipWithError(device.GetProtocol()->GetPort()->DescribePortError(0).c_str());
             break;

@@ -16,7 +16,6 @@
 #include "decode/CExchangeLog.h"
 #include "device/CKRMSInterface.h"
 #include "link/CPortTable.h"
-#include "link/ProgramValues.h"
 #include "vmc/CVMC.h"
 
 #include <benchmark/benchmark.h>
@@ -391,7 +390,6 @@ void EnginePolling(benchmark::State& state, std::string simulator, long long spa
         getrusage(RUSAGE_SELF, &startUsage);
         rusage startThread {};
         getrusage(RUSAGE_THREAD, &startThread);
-        CProgramValues::Instance().SetSerialMode("9600,n,8,1");
         CKRMSInterface device(CPortTable({ sim.SlavePath() }));
         if (!device.OpenPort(0, 200)) {
             state.SkipWithError(device.GetProtocol()->GetPort()->DescribePortError(0).c_str());

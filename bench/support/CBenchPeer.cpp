@@ -1,7 +1,8 @@
 #include "support/CBenchPeer.h"
 
 #include "link/CPtyPair.h"
-#include "link/CheckCode.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 
 #include <cerrno>
 #include <cstring>
@@ -44,11 +45,7 @@ CBenchPeer::~CBenchPeer()
 
 std::vector<std::uint8_t> CBenchPeer::ShortReply(std::uint8_t address, std::uint8_t code)
 {
-    std::vector<std::uint8_t> frame { kSync, address, 6, code, 0, 0 };
-    std::uint16_t check = CheckCodeOver(frame.data(), 4);
-    frame[4] = static_cast<std::uint8_t>(check & 0xFF);
-    frame[5] = static_cast<std::uint8_t>(check >> 8);
-    return frame;
+    return BuildCommandFrame(address, code);
 }
 
 void CBenchPeer::Run()
@@ -72,21 +69,15 @@ void CBenchPeer::Run()
         size += static_cast<int>(got);
         int start = 0;
         while (true) {
-            while (start < size && pending[start] != kSync)
+            while (start < size && pending[start] != wire::kSync)
                 ++start;
-            if (size - start < 3)
-                break;
-            int length = pending[start + 2];
-            if (length == 0) {
-                if (size - start < 5)
-                    break;
-                length = pending[start + 3] * 256 + pending[start + 4];
-            }
-            if (length < 6 || length > static_cast<int>(sizeof pending)) {
+            int length = 0;
+            FrameVerdict verdict = JudgeFrame(std::span<const std::uint8_t>(pending + start, static_cast<std::size_t>(size - start)), length);
+            if (verdict == FrameVerdict::BadLength || length > static_cast<int>(sizeof pending)) {
                 ++start;
                 continue;
             }
-            if (size - start < length)
+            if (verdict == FrameVerdict::NeedMore)
                 break;
             Serve(pending + start, length);
             start += length;
@@ -98,7 +89,7 @@ void CBenchPeer::Run()
 
 void CBenchPeer::Serve(const std::uint8_t* frame, int length)
 {
-    if (length == 6 && (frame[3] == kAckCode || frame[3] == kNakCode))
+    if (length == kShortestFrame && (frame[3] == wire::kAck || frame[3] == wire::kNak))
         return;
     m_commands.fetch_add(1);
     if (m_answer.load() == Answer::Silent)

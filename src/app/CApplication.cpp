@@ -2,9 +2,8 @@
 
 #include "Version.h"
 #include "app/CStartupObserver.h"
-#include "link/ProgramValues.h"
+#include "link/WireVocabulary.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -18,14 +17,10 @@ constexpr const char* kMode9600 = "9600,n,8,1";
 constexpr int kSearchedPorts = 16;
 constexpr int kReaderPorts = 4;
 constexpr int kInitAttempts = 5;
-constexpr int kCyclorAddress = 1;
-constexpr int kValidatorAddress = 3;
 constexpr int kSearchAnimation = 133;
 constexpr int kInitAnimation = 136;
 // The bill table index passed when no further bill type is found.
 constexpr int kNoBillType = 23;
-
-std::atomic<CVMC*> g_publishedEngine { nullptr };
 
 void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
@@ -44,24 +39,26 @@ int NextBillType(const std::array<BillTypeEntry, kBillTypes>& table, int from)
 CApplication::CApplication()
     : m_engine(std::make_unique<CVMC>(&m_device))
 {
-    g_publishedEngine.store(m_engine.get());
+    ShareClosingFlag();
 }
 
 CApplication::CApplication(CPortTable table)
     : m_device(std::move(table))
     , m_engine(std::make_unique<CVMC>(&m_device))
 {
-    g_publishedEngine.store(m_engine.get());
+    ShareClosingFlag();
+}
+
+void CApplication::ShareClosingFlag()
+{
+    m_device.SetClosingFlag(&m_closing);
+    m_engine->SetClosingFlag(&m_closing);
 }
 
 CApplication::~CApplication()
 {
-    CVMC* expected = m_engine.get();
-    g_publishedEngine.compare_exchange_strong(expected, nullptr);
     m_engine->Stop();
 }
-
-CVMC* CApplication::PublishedEngine() { return g_publishedEngine.load(); }
 
 std::string CApplication::VersionText()
 {
@@ -75,7 +72,7 @@ void CApplication::ApplyCommandLine(const CommandLine& commandLine)
 {
     m_commandLine = commandLine;
     if (commandLine.escrowOff)
-        CProgramValues::Instance().escrowMask.store(0);
+        m_engine->SetEscrowMask(0);
 }
 
 CApplication::StartupResult CApplication::Startup(const std::vector<std::string>& words, CStartupObserver& observer)
@@ -122,24 +119,23 @@ CApplication::StartupResult CApplication::RunSearch(CStartupObserver& observer)
 
 int CApplication::SearchPorts(CStartupObserver& observer)
 {
-    CProgramValues& values = CProgramValues::Instance();
     m_foundPort = kNoPort;
     auto answers = [this](int address) {
         m_engine->SetDeviceAddress(address);
         int state = 0, subState = 0;
         return m_device.Poll(state, subState, address) == 0;
     };
-    auto tryAddresses = [&answers] { return answers(kCyclorAddress) || answers(kValidatorAddress); };
+    auto tryAddresses = [&answers] { return answers(wire::kCyclorAddress) || answers(wire::kValidatorAddress); };
 
     for (int index = 0; index < kSearchedPorts && !IsStartupCancelled(); ++index) {
-        values.SetSerialMode(kMode19200);
+        Protocol().SetSerialMode(kMode19200);
         if (m_device.OpenPort(index, m_searchTimeout) == 0)
             continue;
         Sleep(10);
         bool found = tryAddresses();
         if (!found && !IsStartupCancelled()) {
             Sleep(100);
-            values.SetSerialMode(kMode9600);
+            Protocol().SetSerialMode(kMode9600);
             if (m_device.OpenPort(index, m_searchTimeout) == 0)
                 continue;
             Sleep(10);
@@ -147,7 +143,7 @@ int CApplication::SearchPorts(CStartupObserver& observer)
         }
         if (found) {
             m_foundPort = index;
-            const char* kind = m_engine->GetDeviceAddress() == kValidatorAddress ? "Bill Validator found on COM"
+            const char* kind = m_engine->GetDeviceAddress() == wire::kValidatorAddress ? "Bill Validator found on COM"
                                                                                  : "Cyclor Unit found on COM";
             observer.OnSearchText(kind + std::to_string(index + 1));
             break;
@@ -160,7 +156,7 @@ int CApplication::SearchCardReader(CStartupObserver& observer)
 {
     observer.OnSearchText("Searching for Card Reader...");
     for (int index = 0; index < kReaderPorts && !IsStartupCancelled(); ++index) {
-        CProgramValues::Instance().SetSerialMode(kMode19200);
+        Protocol().SetSerialMode(kMode19200);
         if (m_device.OpenPort(index, m_searchTimeout) == 0)
             continue;
         Protocol().GetPort()->SetRts(1);
@@ -197,7 +193,7 @@ int CApplication::SetCassetteDefaults(CStartupObserver& observer)
 {
     observer.OnAnimation(kInitAnimation);
     observer.OnSearchText("Initializing Bill Changer...");
-    m_device.InitRecycler(0, 18, 0, kCyclorAddress, 1);
+    m_device.InitRecycler(0, 18, 0, wire::kCyclorAddress, 1);
     const std::array<BillTypeEntry, kBillTypes> table = m_device.GetBillTable();
 
     observer.OnSearchText("Setting default type for 1st cassete...");

@@ -68,19 +68,21 @@ public:
     // In "SET" mode the program ends, as it always does there.
     void CancelStartup() { m_cancel.store(1); }
     bool IsStartupCancelled() const { return m_cancel.load() != 0; }
+    // The program-wide closing flag: set when the window closes, so long
+    // waits below end; the device interface and the engine read it.
+    void RequestClosing() { m_closing.store(1); }
 
     // "%d.%d.%d build %d" from the project version.
     static std::string VersionText();
-    // The engine of the running application, for code with no other way
-    // to reach it; null when none is published.
-    static CVMC* PublishedEngine();
 
 private:
     // The start-up after the search window opened.
     StartupResult RunSearch(CStartupObserver& observer);
+    void ShareClosingFlag();
     // Hides and ends the search window once.
     void EndSearchWindow(CStartupObserver& observer);
 
+    std::atomic<int> m_closing { 0 };
     CKRMSInterface m_device;
     std::unique_ptr<CVMC> m_engine;
     int m_foundPort { kNoPort };

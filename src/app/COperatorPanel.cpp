@@ -6,7 +6,7 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "device/CKRMSInterface.h"
-#include "link/ProgramValues.h"
+#include "link/WireVocabulary.h"
 #include "protocol/CKRMSProtocol.h"
 #include "vmc/CVMC.h"
 
@@ -19,7 +19,6 @@ namespace orvex {
 
 namespace {
 
-constexpr int kCardReaderAddress = 4;
 constexpr int kCassetteChoices = 3;
 constexpr std::uint8_t kNotAssigned = 253;
 constexpr std::uint8_t kEscrowStatus = 252;
@@ -81,12 +80,12 @@ void COperatorPanel::Attach(int foundPort)
     // the card reader's 19200, which a port chosen later must not get.
     const bool found = foundPort >= 0 && foundPort < CPortTable::kSlots;
     if (!found)
-        CProgramValues::Instance().SetSerialMode(kMode9600);
+        m_protocol.SetSerialMode(kMode9600);
     {
         std::lock_guard lock(m_mutex);
         m_members.deviceAddress = m_engine.GetDeviceAddress();
         m_currentPort = kNoPort;
-        m_speed = CProgramValues::Instance().SerialMode().rfind("19200", 0) == 0 ? 19200 : 9600;
+        m_speed = m_protocol.GetSerialMode().rfind("19200", 0) == 0 ? 19200 : 9600;
     }
     if (m_log != nullptr)
         m_protocol.SetObserver(m_log);
@@ -198,7 +197,7 @@ COperatorPanel::Outcome COperatorPanel::SendExchange(const CommandRow& row)
 COperatorPanel::Outcome COperatorPanel::Poll(const CommandRow& row)
 {
     const int address = Address();
-    if (address == kCardReaderAddress)
+    if (address == wire::kCardReaderAddress)
         return Outcome::NothingSent;
     ShowBefore(row);
     return Report(m_protocol.Poll(address), row);
@@ -225,7 +224,7 @@ COperatorPanel::Outcome COperatorPanel::BillType(const CommandRow& row)
         const bool ok = m_protocol.BillType(enabledMask, escrowMask, members.deviceAddress);
         const Outcome outcome = Report(ok, row);
         m_engine.SetEnabledBills(enabledMask);
-        CProgramValues::Instance().escrowMask.store(escrowMask);
+        m_engine.SetEscrowMask(escrowMask);
         return outcome;
     } catch (const std::exception&) {
         Message(kWordMessage);
@@ -253,7 +252,7 @@ COperatorPanel::Outcome COperatorPanel::SetOptions(const CommandRow& row)
 
 COperatorPanel::Outcome COperatorPanel::InitializeBC(const CommandRow& row)
 {
-    CProgramValues::Instance().closing.store(0);
+    m_device.ClearClosing();
     SetSequenceFlag(1);
     Outcome outcome = Outcome::NothingSent;
     try {
@@ -336,7 +335,7 @@ COperatorPanel::Outcome COperatorPanel::UnloadingSequence(const CommandRow& row)
     ShowBefore(row);
     std::uint8_t counts[kCassettes] = {};
     counts[members.unloadCassette] = static_cast<std::uint8_t>(members.unloadNumber);
-    CProgramValues::Instance().closing.store(0);
+    m_device.ClearClosing();
     SetSequenceFlag(1);
     const int code = m_device.Unload(counts);
     const Outcome outcome = ReportCode(code, row);
@@ -374,7 +373,7 @@ COperatorPanel::Outcome COperatorPanel::DispensingSequence(const CommandRow& row
     std::uint8_t counts[kDispenseTypes] = {};
     for (int type = 0; type < kDispenseTypes; ++type)
         counts[type] = static_cast<std::uint8_t>(totals[static_cast<std::size_t>(type)]);
-    CProgramValues::Instance().closing.store(0);
+    m_device.ClearClosing();
     SetSequenceFlag(1);
     const int code = m_device.Dispense(counts);
     const Outcome outcome = ReportCode(code, row);
@@ -484,7 +483,7 @@ bool COperatorPanel::StartPolling()
     const PanelMembers members = GetMembers();
     auto hex = [](const std::string& text) { return ParseHexText(text).value_or(0); };
     m_engine.SetEnabledBills(static_cast<std::uint32_t>(hex(members.enabledBills) & 0xFFFFFF));
-    CProgramValues::Instance().escrowMask.store(static_cast<std::uint32_t>(hex(members.escrowMask) & 0xFFFFFF));
+    m_engine.SetEscrowMask(static_cast<std::uint32_t>(hex(members.escrowMask) & 0xFFFFFF));
     m_engine.SetSecurityLevels(static_cast<std::uint32_t>(hex(members.security) & 0xFFFFFF));
     m_engine.SetOptions(static_cast<std::uint32_t>(hex(members.options)));
     m_engine.SetDeviceAddress(members.deviceAddress);
@@ -601,7 +600,7 @@ bool COperatorPanel::OpenCurrentPort()
         port = m_currentPort;
         speed = m_speed;
     }
-    CProgramValues::Instance().SetSerialMode(speed == 19200 ? kMode19200 : kMode9600);
+    m_protocol.SetSerialMode(speed == 19200 ? kMode19200 : kMode9600);
     if (port == kNoPort || m_device.OpenPort(port, GetTiming().responseTimeout) == 0) {
         Message(kPortMessage);
         return false;

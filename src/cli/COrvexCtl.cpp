@@ -11,7 +11,6 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "link/CCOMPort.h"
-#include "link/ProgramValues.h"
 
 #include "Version.h"
 
@@ -224,7 +223,7 @@ int COrvexCtl::RunSession(const CliOptions& options)
     panel.SetObserver(&observer);
 
     panel.ApplyTiming({ options.timeout, options.pollInterval, options.intercommand, 0 });
-    CProgramValues::Instance().SetSerialMode(ModeText(options.baud));
+    application.Protocol().SetSerialMode(ModeText(options.baud));
     if (application.Device().OpenPort(options.portIndex, options.timeout) == 0) {
         m_err << "orvexctl: " << application.Protocol().GetPort()->DescribePortError(options.portIndex) << '\n';
         return output.Finish(kFailed, m_err);

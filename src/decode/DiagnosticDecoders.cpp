@@ -1,5 +1,6 @@
 #include "decode/Decoders.h"
 #include "decode/FrameBytes.h"
+#include "link/WireVocabulary.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -148,16 +149,16 @@ struct TestResult {
 };
 
 constexpr TestResult kResults[] = {
-    { 0x10, "<-     State of sensors: %016" PRIX64, 6, kSensorBits },
-    { 0x11, "<-     Validator test result: %016" PRIX64, 6, kValidatorBits },
-    { 0x12, "<-     Cassette test result: %016" PRIX64, 2, kCassetteBits },
-    { 0x13, "<-     Dispenser test result: %016" PRIX64, 2, kDispenserBits },
-    { 0x14, "<-     Switch test result: %016" PRIX64, 2, kSwitchBits },
-    { 0x15, "<-     Chassis test result: %016" PRIX64, 2, kChassisBits },
-    { 0x16, "<-     Communication test result: %016" PRIX64, 2, kCommunicationBits },
+    { wire::kDiagnosticSensorState, "<-     State of sensors: %016" PRIX64, 6, kSensorBits },
+    { wire::kDiagnosticTestValidator, "<-     Validator test result: %016" PRIX64, 6, kValidatorBits },
+    { wire::kDiagnosticTestCassette, "<-     Cassette test result: %016" PRIX64, 2, kCassetteBits },
+    { wire::kDiagnosticTestDispenser, "<-     Dispenser test result: %016" PRIX64, 2, kDispenserBits },
+    { wire::kDiagnosticTestSwitch, "<-     Switch test result: %016" PRIX64, 2, kSwitchBits },
+    { wire::kDiagnosticTestChassis, "<-     Chassis test result: %016" PRIX64, 2, kChassisBits },
+    { wire::kDiagnosticTestCommunication, "<-     Communication test result: %016" PRIX64, 2, kCommunicationBits },
 };
 
-constexpr std::uint8_t kSensorState = 0x10;
+constexpr std::uint8_t kSensorState = wire::kDiagnosticSensorState;
 
 } // namespace
 
@@ -168,9 +169,9 @@ std::string DecodeDiagnosticStatus(const DecodeInput& input, DecodeOutput& outpu
     if (!CommonStart(input, kStatusStart, bytes, result))
         return result;
     std::uint8_t status = bytes.Byte(3);
-    if (status == 0x00)
+    if (status == wire::kDiagnosticReady)
         return "<-    READY";
-    if (status == 0x1B)
+    if (status == wire::kDiagnosticRunning)
         return "<-    BUSY";
     for (const TestResult& test : kResults) {
         if (test.status != status)

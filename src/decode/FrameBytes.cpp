@@ -1,4 +1,6 @@
 #include "decode/FrameBytes.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 
 #include <algorithm>
 #include <array>
@@ -186,11 +188,11 @@ std::string DecodeAcknowledgement(std::string_view replyLine, std::span<const st
     if (count <= 3)
         return std::string(replyLine);
     switch (bytes[3]) {
-    case 0x00:
+    case wire::kAck:
         return "<- ACK";
-    case 0x30:
+    case wire::kInvalidCommand:
         return "<- Invalid command";
-    case 0xFF:
+    case wire::kNak:
         return "<- NAK";
     default: {
         char text[40];
@@ -208,7 +210,7 @@ std::string CheckInvalidCommand(std::string_view replyLine)
     if (!ParseGroup(replyLine, kLengthPosition, length) || length == 0)
         return std::string(replyLine);
     std::uint8_t code = 0;
-    if (length == 6 && ParseGroup(replyLine, kLengthPosition + kGroupLength, code) && code == 0x30)
+    if (length == kShortestFrame && ParseGroup(replyLine, kLengthPosition + kGroupLength, code) && code == wire::kInvalidCommand)
         return "<- Invalid command";
     return {};
 }

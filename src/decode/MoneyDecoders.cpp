@@ -1,5 +1,6 @@
 #include "decode/Decoders.h"
 #include "decode/FrameBytes.h"
+#include "link/WireVocabulary.h"
 
 #include <cstdio>
 
@@ -56,12 +57,8 @@ std::string DecodeBillTable(const DecodeInput& input, DecodeOutput& output)
     int length = bytes.Raw(2);
     for (int record = 0; record < kMaximumBillRecords && 3 + 5 * record < length - 2; ++record) {
         int offset = 3 + 5 * record;
-        float value = bytes.Byte(offset);
-        std::uint8_t exponent = bytes.Byte(offset + 4);
-        // One step at a time in single precision, as the device's table is
-        // read into the bill table.
-        for (int step = 0; step < (exponent & 0x7F); ++step)
-            value = (exponent & 0x80) ? value / 10.0f : value * 10.0f;
+        // As the device's table is read into the bill table.
+        float value = wire::BillValue(bytes.Byte(offset), bytes.Byte(offset + 4));
         std::string country(bytes.Text(offset + 1, 3));
         AddFormatted(output, "<-  Bill Type:%3u:       %g  %s", static_cast<unsigned>(record), static_cast<double>(value),
             country.c_str());
@@ -78,15 +75,15 @@ std::string DecodeCassetteStatus(const DecodeInput& input, DecodeOutput& output)
     int length = bytes.Raw(2);
     for (int record = 0; record < kMaximumCassetteRecords && 3 + 2 * record < length - 2; ++record) {
         std::uint8_t first = bytes.Byte(3 + 2 * record);
-        int type = first & 0x1F;
+        int type = first & wire::kBillTypeMask;
         const char* status = "OK";
-        if (!(first & 0x80))
+        if (!(first & wire::kCassettePresent))
             status = "NU";
-        else if (type == 31)
+        else if (type == wire::kUnassignedBillType)
             status = "NA";
-        else if (first & 0x40)
+        else if (first & wire::kCassetteFull)
             status = "FULL";
-        std::string text = type == 24 ? std::string("ESCR: ") + status : std::string(status);
+        std::string text = type == wire::kEscrowBillType ? std::string("ESCR: ") + status : std::string(status);
         AddFormatted(output, "<- Cassette: %2d,  Bill Type: %2d,  Number: %3d,  Status:%s", record + 1, type,
             bytes.Byte(4 + 2 * record), text.c_str());
     }
@@ -130,17 +127,17 @@ std::string DecodePowerRecovery(const DecodeInput& input, DecodeOutput& output)
         return result;
     int length = bytes.Raw(2);
     switch (bytes.Byte(3)) {
-    case 0x00:
+    case wire::kNoPowerCut:
         output.Add("<- ACK (No power interruptions detected)");
         break;
-    case 0x17:
+    case wire::kCutWhilePacking:
         output.Add("<- POWER CUT WHILE PACKING was detected. Credit messages:");
         if (length >= 7) {
             for (int index = 0; index < length - 6; index += 2)
-                AddStackedBill(input.context, bytes.Byte(4 + index) & 0x1F, bytes.Byte(5 + index), output);
+                AddStackedBill(input.context, bytes.Byte(4 + index) & wire::kBillTypeMask, bytes.Byte(5 + index), output);
         }
         break;
-    case 0x3C:
+    case wire::kCutWhileDispensing:
         output.Add("<- POWER CUT WHILE DISPENSING was detected");
         output.Add("<-   Command: DISPENSE ");
         if (length == 6) {
@@ -148,21 +145,21 @@ std::string DecodePowerRecovery(const DecodeInput& input, DecodeOutput& output)
             break;
         }
         for (int index = 0; index < length - 6; index += 2) {
-            if (bytes.Byte(4 + index) & 0x80)
-                AddFormatted(output, "<-   %d bills of %d bill type", bytes.Byte(5 + index), bytes.Byte(4 + index) & 0x1F);
+            if (bytes.Byte(4 + index) & wire::kRequestedPair)
+                AddFormatted(output, "<-   %d bills of %d bill type", bytes.Byte(5 + index), bytes.Byte(4 + index) & wire::kBillTypeMask);
         }
         output.Add("<- Dispenser state:");
         for (int index = 0; index < length - 6; index += 2) {
-            if (!(bytes.Byte(4 + index) & 0x80))
-                AddFormatted(output, "<-   %d bills of %d bill type", bytes.Byte(5 + index), bytes.Byte(4 + index) & 0x1F);
+            if (!(bytes.Byte(4 + index) & wire::kRequestedPair))
+                AddFormatted(output, "<-   %d bills of %d bill type", bytes.Byte(5 + index), bytes.Byte(4 + index) & wire::kBillTypeMask);
         }
         break;
-    case 0x3D:
+    case wire::kCutWhileUnloading:
         output.Add("<- POWER CUT WHILE UNLOADING was detected");
         AddFormatted(output, "<-   Command: UNLOAD %d bills from Cassette %d", bytes.Byte(5), bytes.Byte(4));
         output.Add("<-   Actually unloaded:");
         for (int index = 0; 6 + index < bytes.Count() - 2; index += 2)
-            AddFormatted(output, "<-   %d bills of bill type %d", bytes.Byte(7 + index), bytes.Byte(6 + index) & 0x1F);
+            AddFormatted(output, "<-   %d bills of bill type %d", bytes.Byte(7 + index), bytes.Byte(6 + index) & wire::kBillTypeMask);
         break;
     default:
         break;

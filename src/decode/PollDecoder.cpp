@@ -1,5 +1,6 @@
 #include "decode/Decoders.h"
 #include "decode/FrameBytes.h"
+#include "link/WireVocabulary.h"
 
 #include <cstdio>
 
@@ -19,61 +20,35 @@ struct CodeText {
     const char* text;
 };
 
-constexpr CodeText kStates[] = {
-    { 0x10, "<- POWER UP" },
-    { 0x11, "<- POWER UP WITH BILL IN CHANNEL" },
-    { 0x12, "<- POWER UP WITH BILL IN STACKER" },
-    { 0x13, "<- INITIALIZING" },
-    { 0x14, "<- IDLING" },
-    { 0x15, "<- ACCEPTING" },
-    { 0x17, "<- STACKING" },
-    { 0x18, "<- RETURNING" },
-    { 0x19, "<- DISABLED" },
-    { 0x1A, "<- HOLDING" },
-    { 0x1B, "<- BUSY" },
-    { 0x21, "<- SETTING CASSETTE TYPE" },
-    { 0x25, "<- DISPENSED" },
-    { 0x28, "<- INVALID BILL NUMBER" },
-    { 0x29, "<- CASSETTE TYPE IS SET" },
-    { 0x2A, "<- FEEDING LEVEL IMPLEMENTING" },
-    { 0x41, "<- BOX FULL" },
-    { 0x42, "<- BOX REMOVED" },
-    { 0x43, "<- JAM IN ACCEPTOR" },
-    { 0x44, "<- JAM IN STACKER" },
-    { 0x45, "<- CHEATED" },
-    { 0x46, "<- PAUSED" },
-    { 0x49, "<- VALIDATING HEAD OUT OF POSITION" },
-};
-
 constexpr CodeText kRejectionReasons[] = {
-    { 0x60, ": Insertion error" },
-    { 0x61, ": Magnetic check failed" },
-    { 0x62, ": Bill in the Validator" },
-    { 0x63, ": Multiplying error" },
-    { 0x64, ": Conveying" },
-    { 0x65, ": Identification error" },
-    { 0x66, ": Verification error" },
-    { 0x67, ": Optical error" },
-    { 0x68, ": Denomination inhibited" },
-    { 0x69, ": Capacity error" },
-    { 0x6A, ": Operation error" },
-    { 0x6C, ": Invalid bill length" },
-    { 0x6D, ": UV error" },
-    { 0x92, ": Unrecognized barcode" },
-    { 0x93, ": Invalid barcode length" },
-    { 0x94, ": Invalid barcode start sequence" },
-    { 0x95, ": Invalid barcode stop sequence" },
+    { wire::kInsertionError, ": Insertion error" },
+    { wire::kMagneticCheckFailed, ": Magnetic check failed" },
+    { wire::kBillInValidator, ": Bill in the Validator" },
+    { wire::kMultiplyingError, ": Multiplying error" },
+    { wire::kConveying, ": Conveying" },
+    { wire::kIdentificationError, ": Identification error" },
+    { wire::kVerificationError, ": Verification error" },
+    { wire::kOpticalError, ": Optical error" },
+    { wire::kDenominationInhibited, ": Denomination inhibited" },
+    { wire::kCapacityError, ": Capacity error" },
+    { wire::kOperationError, ": Operation error" },
+    { wire::kInvalidBillLength, ": Invalid bill length" },
+    { wire::kUvError, ": UV error" },
+    { wire::kUnrecognizedBarcode, ": Unrecognized barcode" },
+    { wire::kInvalidBarcodeLength, ": Invalid barcode length" },
+    { wire::kInvalidBarcodeStart, ": Invalid barcode start sequence" },
+    { wire::kInvalidBarcodeStop, ": Invalid barcode stop sequence" },
 };
 
 constexpr CodeText kFailures[] = {
-    { 0x50, ": Stacker motor failure" },
-    { 0x51, ": Invalid transport motor speed" },
-    { 0x52, ": Transport motor failure" },
-    { 0x53, ": Aligning motor failure" },
-    { 0x54, ": Initial cassette status failure" },
-    { 0x65, ": Optical sensors failure" },
-    { 0x66, ": Magnetic sensors failure" },
-    { 0x67, ": Capacity sensor failure" },
+    { wire::kStackerMotorFailure, ": Stacker motor failure" },
+    { wire::kTransportMotorSpeed, ": Invalid transport motor speed" },
+    { wire::kTransportMotorFailure, ": Transport motor failure" },
+    { wire::kAligningMotorFailure, ": Aligning motor failure" },
+    { wire::kInitialCassetteStatusFailure, ": Initial cassette status failure" },
+    { wire::kOpticalSensorsFailure, ": Optical sensors failure" },
+    { wire::kMagneticSensorsFailure, ": Magnetic sensors failure" },
+    { wire::kCapacitySensorFailure, ": Capacity sensor failure" },
 };
 
 template <std::size_t N>
@@ -128,29 +103,26 @@ std::string DecodePoll(const DecodeInput& input, DecodeOutput& output)
         return std::string(line);
 
     std::uint8_t status = LineByte(line, kStatusGroup);
-    if (const char* text = Find(kStates, status))
-        return text;
-
     std::uint8_t second = LineByte(line, kSecondGroup);
     switch (status) {
-    case 0x1C: {
+    case wire::kRejecting: {
         if (const char* reason = Find(kRejectionReasons, second))
             return std::string("<- REJECTING").append(reason);
         return WithNumber("<- REJECTING: Unknown reason (", "%X)", second);
     }
-    case 0x1D:
-        if (second == 0)
+    case wire::kDispensing:
+        if (second == wire::kMovingBills)
             return "<- DISPENSING: Moving bills to dispenser";
-        if (second == 1)
+        if (second == wire::kWaitingForRemoval)
             return "<- DISPENSING: Waiting for bills to be removed";
         return "<- DISPENSING: Unknown action";
-    case 0x1E:
+    case wire::kUnloading:
         return second != 0 ? "<- UNLOADING: Not enough bills to complete request" : "<- UNLOADING";
-    case 0x26:
+    case wire::kUnloaded:
         return WithNumber("<- UNLOADED", " %u bills", second);
-    case 0x2B:
+    case wire::kFeedingLevelImplemented:
         return WithNumber("<- FEEDING LEVEL IMPLEMENTED to", " %u bills", second);
-    case 0x47: {
+    case wire::kFailure: {
         if (const char* failure = Find(kFailures, second))
             return std::string("<- FAILURE").append(failure);
         char text[48];
@@ -158,17 +130,17 @@ std::string DecodePoll(const DecodeInput& input, DecodeOutput& output)
             static_cast<unsigned>(LineByte(line, kThirdGroup)));
         return text;
     }
-    case 0x80: {
+    case wire::kEscrowPosition: {
         std::string event = BillEvent(input.context, second, "in Escrow position     **************");
         output.SetStatus(event);
         return event;
     }
-    case 0x82: {
+    case wire::kBillReturned: {
         std::string event = BillEvent(input.context, second, "returned     **************");
         output.SetStatus(event);
         return event;
     }
-    case 0x81: {
+    case wire::kBillStacked: {
         std::string event = BillEvent(input.context, second, "packed");
         if (input.context.deviceChoice == kDeviceChoiceCyclor) {
             std::uint8_t destination = LineByte(line, kThirdGroup);
@@ -198,6 +170,9 @@ std::string DecodePoll(const DecodeInput& input, DecodeOutput& output)
     default:
         break;
     }
+    std::string_view name = wire::PollStateName(status);
+    if (!name.empty())
+        return std::string("<- ").append(name);
     // No text of its own: the status byte and the two bytes after it.
     std::string_view text = line.substr(3);
     return std::string(text.substr(std::min(text.size(), std::size_t { 9 }), 9));

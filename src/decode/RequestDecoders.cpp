@@ -1,5 +1,6 @@
 #include "decode/Decoders.h"
 #include "decode/FrameBytes.h"
+#include "link/WireVocabulary.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -122,10 +123,10 @@ void DecodeBarcodeParametersRequest(const DecodeInput& input, DecodeOutput& outp
 void DecodeCassetteTypeRequest(const DecodeInput& input, DecodeOutput& output)
 {
     int cassette = LineByte(input.line, kFirstData);
-    int type = LineByte(input.line, kFirstData + 1) & 0x1F;
-    if (type == 24)
+    int type = LineByte(input.line, kFirstData + 1) & wire::kBillTypeMask;
+    if (type == wire::kEscrowBillType)
         AddFormatted(output, "-> Assign cassette %d to Escrow", cassette);
-    else if (type == 31)
+    else if (type == wire::kUnassignedBillType)
         AddFormatted(output, "-> Assign cassette %d to NONE", cassette);
     else
         AddFormatted(output, "-> Assign cassette %d to bill type %d", cassette, type);

@@ -1,6 +1,6 @@
 #include "device/CKRMSInterface.h"
 
-#include "link/ProgramValues.h"
+#include "link/WireVocabulary.h"
 
 #include <algorithm>
 #include <ctime>
@@ -9,40 +9,10 @@ namespace orvex {
 
 namespace {
 
-// Poll states the sequences look for.
-constexpr std::uint8_t kPowerUpFirst = 0x10;
-constexpr std::uint8_t kPowerUpLast = 0x12;
-constexpr std::uint8_t kInitialize = 0x13;
-constexpr std::uint8_t kIdling = 0x14;
-constexpr std::uint8_t kAccepting = 0x15;
-constexpr std::uint8_t kStacking = 0x17;
-constexpr std::uint8_t kReturning = 0x18;
-constexpr std::uint8_t kDisabled = 0x19;
-constexpr std::uint8_t kDispensing = 0x1D;
-constexpr std::uint8_t kUnloading = 0x1E;
-constexpr std::uint8_t kSettingCassetteType = 0x21;
-constexpr std::uint8_t kDispensed = 0x25;
-constexpr std::uint8_t kUnloaded = 0x26;
-constexpr std::uint8_t kDispenseFailed = 0x28;
-constexpr std::uint8_t kCassetteTypeSet = 0x29;
-constexpr std::uint8_t kBusy = 0x33;
-constexpr std::uint8_t kEscrow = 0x80;
-constexpr std::uint8_t kStacked = 0x81;
-constexpr std::uint8_t kReturned = 0x82;
-
-// Reader states.
-constexpr std::uint8_t kReaderInactive = 1;
-constexpr std::uint8_t kReaderReadyForVend = 7;
-constexpr std::uint8_t kReaderSetUp = 9;
-constexpr std::uint8_t kReaderBusy = 0x11;
-constexpr std::uint8_t kReaderIdle = 0x14;
-
-constexpr int kCardReaderAddress = 4;
-constexpr int kCyclorAddress = 1;
-constexpr std::uint8_t kRecoveryStacking = 0x17;
-constexpr std::uint8_t kRecoveryDispensing = 0x1D;
-constexpr std::uint8_t kRecoveryUnloading = 0x1E;
-constexpr std::uint8_t kRecoveryCassetteJam = 0x3C;
+// POWER RECOVERY states the start-up turns into events.
+constexpr std::uint8_t kRecoveryStacking = wire::kStacking;
+constexpr std::uint8_t kRecoveryDispensing = wire::kDispensing;
+constexpr std::uint8_t kRecoveryUnloading = wire::kUnloading;
 constexpr int kRecoveryCapacity = 32;
 
 struct StateFlag {
@@ -53,28 +23,65 @@ struct StateFlag {
 };
 
 constexpr StateFlag kDeviceFlags[] {
-    { 0, 0x14, 0x14, false }, { 1, 0x10, 0x12, false }, { 2, 0x15, 0x15, false },
-    { 3, 0x13, 0x13, false }, { 4, 0x17, 0x17, false }, { 5, 0x18, 0x18, false },
-    { 6, 0x19, 0x19, false }, { 7, 0x1A, 0x1A, false }, { 8, 0x1C, 0x1C, false },
-    { 9, 0x1D, 0x1D, false }, { 10, 0x1E, 0x1E, false }, { 11, 0x1F, 0x1F, false },
-    { 12, 0x20, 0x20, false }, { 13, 0x25, 0x25, false }, { 14, 0x26, 0x26, false },
-    { 15, 0x27, 0x27, false }, { 17, 0x28, 0x28, false }, { 17, 0x30, 0x30, false },
-    { 17, 0x41, 0x48, false }, { 18, 0x81, 0x81, false }, { 19, 0x80, 0x80, false },
-    { 20, 0x82, 0x82, false }, { 21, 0x21, 0x21, false }, { 22, 0x29, 0x29, false },
-    { 23, 0x21, 0x21, false }, { 24, 0x22, 0x22, false },
+    { 0, wire::kIdling, wire::kIdling, false },
+    { 1, wire::kPowerUp, wire::kPowerUpWithBillInStacker, false },
+    { 2, wire::kAccepting, wire::kAccepting, false },
+    { 3, wire::kInitializing, wire::kInitializing, false },
+    { 4, wire::kStacking, wire::kStacking, false },
+    { 5, wire::kReturning, wire::kReturning, false },
+    { 6, wire::kDisabled, wire::kDisabled, false },
+    { 7, wire::kHolding, wire::kHolding, false },
+    { 8, wire::kRejecting, wire::kRejecting, false },
+    { 9, wire::kDispensing, wire::kDispensing, false },
+    { 10, wire::kUnloading, wire::kUnloading, false },
+    { 11, wire::kState1F, wire::kState1F, false },
+    { 12, wire::kState20, wire::kState20, false },
+    { 13, wire::kDispensed, wire::kDispensed, false },
+    { 14, wire::kUnloaded, wire::kUnloaded, false },
+    { 15, wire::kState27, wire::kState27, false },
+    { 17, wire::kInvalidBillNumber, wire::kInvalidBillNumber, false },
+    { 17, wire::kInvalidCommand, wire::kInvalidCommand, false },
+    { 17, wire::kBoxFull, wire::kState48, false },
+    { 18, wire::kBillStacked, wire::kBillStacked, false },
+    { 19, wire::kEscrowPosition, wire::kEscrowPosition, false },
+    { 20, wire::kBillReturned, wire::kBillReturned, false },
+    { 21, wire::kSettingCassetteType, wire::kSettingCassetteType, false },
+    { 22, wire::kCassetteTypeSet, wire::kCassetteTypeSet, false },
+    { 23, wire::kSettingCassetteType, wire::kSettingCassetteType, false },
+    { 24, wire::kState22, wire::kState22, false },
 };
 
 constexpr StateFlag kReaderFlags[] {
-    { 17, 0x30, 0x30, true }, { 17, 0x41, 0x48, true }, { 25, 0x01, 0x01, true },
-    { 0, 0x06, 0x06, true }, { 1, 0x01, 0x01, false }, { 2, 0x15, 0x15, false },
-    { 29, 0x15, 0x15, false }, { 3, 0x13, 0x13, false }, { 27, 0x13, 0x13, false },
-    { 4, 0x17, 0x17, false }, { 31, 0x17, 0x17, false }, { 5, 0x18, 0x18, false },
-    { 6, 0x05, 0x05, false }, { 7, 0x1A, 0x1A, false }, { 8, 0x1C, 0x1C, false },
-    { 9, 0x1D, 0x1D, false }, { 10, 0x1E, 0x1E, false }, { 11, 0x1F, 0x1F, false },
-    { 12, 0x20, 0x20, false }, { 13, 0x25, 0x25, false }, { 14, 0x26, 0x26, false },
-    { 21, 0x21, 0x21, true }, { 23, 0x21, 0x21, false }, { 24, 0x22, 0x22, false },
-    { 26, 0x12, 0x12, true }, { 28, 0x14, 0x14, false }, { 30, 0x16, 0x16, false },
-    { 22, 0x29, 0x29, true }, { 19, 0x80, 0x80, true }, { 20, 0x82, 0x82, false },
+    { 17, wire::kInvalidCommand, wire::kInvalidCommand, true },
+    { 17, wire::kBoxFull, wire::kState48, true },
+    { 25, wire::kReaderInactive, wire::kReaderInactive, true },
+    { 0, wire::kReaderState06, wire::kReaderState06, true },
+    { 1, wire::kReaderInactive, wire::kReaderInactive, false },
+    { 2, wire::kAccepting, wire::kAccepting, false },
+    { 29, wire::kAccepting, wire::kAccepting, false },
+    { 3, wire::kInitializing, wire::kInitializing, false },
+    { 27, wire::kInitializing, wire::kInitializing, false },
+    { 4, wire::kStacking, wire::kStacking, false },
+    { 31, wire::kStacking, wire::kStacking, false },
+    { 5, wire::kReturning, wire::kReturning, false },
+    { 6, wire::kReaderEnabled, wire::kReaderEnabled, false },
+    { 7, wire::kHolding, wire::kHolding, false },
+    { 8, wire::kRejecting, wire::kRejecting, false },
+    { 9, wire::kDispensing, wire::kDispensing, false },
+    { 10, wire::kUnloading, wire::kUnloading, false },
+    { 11, wire::kState1F, wire::kState1F, false },
+    { 12, wire::kState20, wire::kState20, false },
+    { 13, wire::kDispensed, wire::kDispensed, false },
+    { 14, wire::kUnloaded, wire::kUnloaded, false },
+    { 21, wire::kSettingCassetteType, wire::kSettingCassetteType, true },
+    { 23, wire::kSettingCassetteType, wire::kSettingCassetteType, false },
+    { 24, wire::kState22, wire::kState22, false },
+    { 26, wire::kPowerUpWithBillInStacker, wire::kPowerUpWithBillInStacker, true },
+    { 28, wire::kIdling, wire::kIdling, false },
+    { 30, wire::kReaderState16, wire::kReaderState16, false },
+    { 22, wire::kCassetteTypeSet, wire::kCassetteTypeSet, true },
+    { 19, wire::kEscrowPosition, wire::kEscrowPosition, true },
+    { 20, wire::kBillReturned, wire::kBillReturned, false },
 };
 
 enum class Match { None, Reached, AtOnce };
@@ -96,15 +103,16 @@ Match MatchState(const StateFlag (&table)[N], int flags, std::uint8_t state)
 
 bool DeviceStateMatches(int flags, std::uint8_t state)
 {
-    // 0x1B ends no wait, whatever the caller asked for.
-    if (state == 0x1B)
+    // BUSY ends no wait, whatever the caller asked for.
+    if (state == wire::kBusy)
         return false;
     return MatchState(kDeviceFlags, flags, state) != Match::None;
 }
 
 bool ReaderStateAccepted(int state)
 {
-    return state == 1 || (state >= 5 && state <= 9) || (state >= 0x10 && state <= 0x13);
+    return state == wire::kReaderInactive || (state >= wire::kReaderEnabled && state <= wire::kReaderSetUp)
+        || (state >= wire::kReaderPowerUp && state <= wire::kReaderPowerUpLast);
 }
 
 // Codes of the funds table may carry the padding of a fixed field.
@@ -217,7 +225,7 @@ int CKRMSInterface::WaitReady(int timeoutSeconds, int address)
     std::uint8_t state = LastState();
     if (state == 0)
         return kStateNotReached;
-    if (state == kIdling || state == kDisabled)
+    if (state == wire::kIdling || state == wire::kDisabled)
         return 0;
     return kStateNotAccepted;
 }
@@ -273,7 +281,7 @@ int CKRMSInterface::Poll(int& state, int& subState, int address)
     SetLastPoll({ reply.state, reply.subState, reply.third });
     state = reply.state;
     subState = reply.subState;
-    return reply.state == kBusy ? kPollBusy : 0;
+    return reply.state == wire::kPollEcho ? kPollBusy : 0;
 }
 
 int CKRMSInterface::PollReader(int& state, int& subState)
@@ -332,19 +340,19 @@ int CKRMSInterface::StackBill(int address)
     if (!WaitState(0xA011B, 2, address))
         return kStateNotReached;
     std::uint8_t state = LastState();
-    if (state == kEscrow) {
+    if (state == wire::kEscrowPosition) {
         if (!m_protocol.Pack(address))
             return CommandFailure();
         if (!WaitState(0x2001A, 2, address))
             return kStateNotReached;
-        if (LastState() != kStacking)
+        if (LastState() != wire::kStacking)
             return kStateNotAccepted;
-    } else if (state != kStacking) {
+    } else if (state != wire::kStacking) {
         return kStateNotAccepted;
     }
     if (!WaitState(0x6000A, 10, address))
         return kStateNotReached;
-    return LastState() == kStacked ? 0 : kStateNotAccepted;
+    return LastState() == wire::kBillStacked ? 0 : kStateNotAccepted;
 }
 
 int CKRMSInterface::ReturnBill(int address)
@@ -352,18 +360,18 @@ int CKRMSInterface::ReturnBill(int address)
     if (!WaitState(0xA0002, 5, address))
         return kStateNotReached;
     std::uint8_t state = LastState();
-    if (state < 0x80 || state > 0x8F)
+    if (state < wire::kEscrowPosition || state > wire::kLastBillEvent)
         return kStateNotAccepted;
-    EscrowNotify(state & 0x0F);
+    EscrowNotify(state & wire::kBillEventTypeMask);
     if (!m_protocol.Return(address))
         return CommandFailure() + kCommandErrorBase;
     if (!WaitState(0x20022, 2, address))
         return kStateNotReached;
-    if (LastState() != kReturning)
+    if (LastState() != wire::kReturning)
         return kStateNotAccepted;
     if (!WaitState(0x120002, 60, address))
         return kStateNotReached;
-    return LastState() == kReturned ? 0 : kStateNotAccepted;
+    return LastState() == wire::kBillReturned ? 0 : kStateNotAccepted;
 }
 
 // ---- Initialisation ------------------------------------------------------
@@ -373,7 +381,7 @@ int CKRMSInterface::InitValidator(int address)
     if (!WaitState(-1, 2, address))
         return WaitFailure();
     std::uint8_t state = LastState();
-    if (state >= kPowerUpFirst && state <= kPowerUpLast && !m_protocol.Reset(address))
+    if (state >= wire::kPowerUp && state <= wire::kPowerUpWithBillInStacker && !m_protocol.Reset(address))
         return CommandFailure();
 
     // A wait that runs out sends nothing more: the device is not ready.
@@ -382,7 +390,7 @@ int CKRMSInterface::InitValidator(int address)
     state = LastState();
     if (state == 0)
         return kStateNotReached;
-    if (state == kIdling) {
+    if (state == wire::kIdling) {
         if (!m_protocol.BillType(0, 0, address))
             return CommandFailure();
         if (!WaitState(0x20042, 600, address))
@@ -390,7 +398,7 @@ int CKRMSInterface::InitValidator(int address)
         state = LastState();
         if (state == 0)
             return kStateNotReached;
-        if (state != kDisabled)
+        if (state != wire::kDisabled)
             return kStateNotAccepted;
     }
 
@@ -409,14 +417,14 @@ int CKRMSInterface::InitRecycler(std::uint32_t security, std::uint8_t barcodeLen
     if (reset == 0) {
         InitValidator(address);
     } else {
-        if (LastState() != kInitialize && !m_protocol.Reset(address))
+        if (LastState() != wire::kInitializing && !m_protocol.Reset(address))
             return CommandFailure();
         if (!WaitState(0x2004A, 100, address))
             return WaitFailure();
         std::uint8_t state = LastState();
         if (state == 0)
             return kStateNotReached;
-        if (state != kInitialize && state != kDisabled)
+        if (state != wire::kInitializing && state != wire::kDisabled)
             return kStateNotAccepted;
         if (int result = WaitReady(600, address))
             return result;
@@ -451,7 +459,7 @@ int CKRMSInterface::InitRecycler(std::uint32_t security, std::uint8_t barcodeLen
 
     if (int result = WaitReady(10, address))
         return result;
-    if (address == kCyclorAddress) {
+    if (address == wire::kCyclorAddress) {
         m_protocol.ExtendedIdentification(address);
         CheckClock();
 
@@ -462,7 +470,7 @@ int CKRMSInterface::InitRecycler(std::uint32_t security, std::uint8_t barcodeLen
         m_recoveryLength = kRecoveryCapacity;
         bool recovered = m_protocol.PowerRecovery(m_recoveryState, m_recoveryBuffer.data(), kRecoveryCapacity, count);
         m_recoveryLength = recovered ? std::clamp(count, 0, kRecoveryCapacity) : 0;
-        if (m_recoveryState == kRecoveryCassetteJam)
+        if (m_recoveryState == wire::kCutWhileDispensing)
             m_protocol.EmptyDispenser();
 
         std::uint32_t current = 0;
@@ -520,7 +528,7 @@ int CKRMSInterface::GetCassettes(CassetteRecord records[kCassettes], int address
 {
     std::array<CassetteRecord, kCassettes> scratch;
     CassetteRecord* target = records ? records : scratch.data();
-    if (address != kCyclorAddress) {
+    if (address != wire::kCyclorAddress) {
         for (int i = 0; i < kCassettes; ++i) {
             target[i].status = kCassetteNoCassettes;
             target[i].billCount = 0;
@@ -532,7 +540,7 @@ int CKRMSInterface::GetCassettes(CassetteRecord records[kCassettes], int address
     if (!WaitState(0xA0057, 5000, address))
         return kStateNotAccepted;
     std::uint8_t state = LastState();
-    if (state != kIdling && state != kDisabled && state != kEscrow)
+    if (state != wire::kIdling && state != wire::kDisabled && state != wire::kEscrowPosition)
         return kStateNotAccepted;
 
     std::uint32_t enabled = 0;
@@ -578,40 +586,40 @@ int CKRMSInterface::SetCassetteType(int cassetteIndex, int typeFlags)
     }
     int state = 0;
     int subState = 0;
-    Poll(state, subState, kCyclorAddress);
-    Poll(state, subState, kCyclorAddress);
+    Poll(state, subState, wire::kCyclorAddress);
+    Poll(state, subState, wire::kCyclorAddress);
     if (!m_protocol.SetCassetteType(cassetteIndex, mode, type))
         return CommandFailure();
-    if (!WaitState(0x620002, 2, kCyclorAddress))
+    if (!WaitState(0x620002, 2, wire::kCyclorAddress))
         return kStateNotReached;
-    if (LastState() == kSettingCassetteType) {
-        if (!WaitState(0x420043, 600, kCyclorAddress))
+    if (LastState() == wire::kSettingCassetteType) {
+        if (!WaitState(0x420043, 600, wire::kCyclorAddress))
             return kStateNotReached;
-        if (LastState() == kCassetteTypeSet)
-            WaitState(0x20041, 2, kCyclorAddress);
+        if (LastState() == wire::kCassetteTypeSet)
+            WaitState(0x20041, 2, wire::kCyclorAddress);
     }
     return 0;
 }
 
 int CKRMSInterface::DisableForCassettes()
 {
-    if (!WaitState(0xA0047, 10, kCyclorAddress))
+    if (!WaitState(0xA0047, 10, wire::kCyclorAddress))
         return kStateNotReached;
     std::uint8_t state = LastState();
-    if (state == kAccepting || state == kEscrow)
-        ReturnBill(kCyclorAddress);
-    else if (state != kIdling && state != kDisabled)
+    if (state == wire::kAccepting || state == wire::kEscrowPosition)
+        ReturnBill(wire::kCyclorAddress);
+    else if (state != wire::kIdling && state != wire::kDisabled)
         return kStateNotAccepted;
 
     std::uint32_t nothing = 0;
-    EnableBills(nothing, 0, kCyclorAddress);
-    if (!WaitState(0x20042, 10, kCyclorAddress))
+    EnableBills(nothing, 0, wire::kCyclorAddress);
+    if (!WaitState(0x20042, 10, wire::kCyclorAddress))
         return kStateNotReached;
     state = LastState();
-    if (state == kIdling) {
+    if (state == wire::kIdling) {
         nothing = 0;
-        EnableBills(nothing, 0, kCyclorAddress);
-    } else if (state != kDisabled) {
+        EnableBills(nothing, 0, wire::kCyclorAddress);
+    } else if (state != wire::kDisabled) {
         return kStateNotAccepted;
     }
     return 0;
@@ -624,12 +632,12 @@ int CKRMSInterface::Unload(const std::uint8_t counts[kCassettes])
     if (int result = DisableForCassettes())
         return result;
     std::array<CassetteRecord, kCassettes> before;
-    GetCassettes(before.data(), kCyclorAddress);
+    GetCassettes(before.data(), wire::kCyclorAddress);
 
-    if (!WaitState(0x20043, 10, kCyclorAddress))
+    if (!WaitState(0x20043, 10, wire::kCyclorAddress))
         return kStateNotReached;
     std::uint8_t state = LastState();
-    if (state != kIdling && state != kDisabled)
+    if (state != wire::kIdling && state != wire::kDisabled)
         return kStateNotAccepted;
 
     int cassette = kCassettes - 1;
@@ -640,15 +648,15 @@ int CKRMSInterface::Unload(const std::uint8_t counts[kCassettes])
     if (!m_protocol.Unload(cassette, counts[cassette]))
         return CommandFailure();
 
-    if (!WaitState(0x20402, 5, kCyclorAddress))
+    if (!WaitState(0x20402, 5, wire::kCyclorAddress))
         return kStateNotReached;
-    if (LastState() != kUnloading)
+    if (LastState() != wire::kUnloading)
         return kStateNotAccepted;
     // An unload that never finishes is not a success, whatever the POLLs said.
-    if (!WaitState(0x2404B, 600, kCyclorAddress))
+    if (!WaitState(0x2404B, 600, wire::kCyclorAddress))
         return kStateNotReached;
     PollReply reply = GetLastPoll();
-    if (reply.state != kUnloaded)
+    if (reply.state != wire::kUnloaded)
         return kStateNotAccepted;
     // UNLOADED carries the number of bills moved. A unit that gives no
     // count says 0; any other count than the one asked for means too few
@@ -658,7 +666,7 @@ int CKRMSInterface::Unload(const std::uint8_t counts[kCassettes])
 
     SleepFor(700);
     std::array<CassetteRecord, kCassettes> after;
-    GetCassettes(after.data(), kCyclorAddress);
+    GetCassettes(after.data(), wire::kCyclorAddress);
     return result;
 }
 
@@ -667,30 +675,30 @@ int CKRMSInterface::Dispense(const std::uint8_t request[25])
     if (!request)
         return 0;
     std::array<CassetteRecord, kCassettes> before;
-    if (int result = GetCassettes(before.data(), kCyclorAddress))
+    if (int result = GetCassettes(before.data(), wire::kCyclorAddress))
         return result;
     if (int result = DisableForCassettes())
         return result;
     if (!m_protocol.Dispense(request))
         return CommandFailure();
 
-    if (!WaitState(0x22202, 10, kCyclorAddress))
+    if (!WaitState(0x22202, 10, wire::kCyclorAddress))
         return kStateNotReached;
     std::uint8_t state = LastState();
-    if (state == kDispensing) {
-        if (!WaitState(0x2204B, 300, kCyclorAddress))
+    if (state == wire::kDispensing) {
+        if (!WaitState(0x2204B, 300, wire::kCyclorAddress))
             return kStateNotReached;
-        if (LastState() != kDispensed)
+        if (LastState() != wire::kDispensed)
             return kStateNotAccepted;
-    } else if (state == kDispenseFailed) {
+    } else if (state == wire::kInvalidBillNumber) {
         return kExecutionError;
-    } else if (state != kDispensed) {
+    } else if (state != wire::kDispensed) {
         return kStateNotAccepted;
     }
 
     SleepFor(100);
     std::array<CassetteRecord, kCassettes> after;
-    GetCassettes(after.data(), kCyclorAddress);
+    GetCassettes(after.data(), wire::kCyclorAddress);
     return 0;
 }
 
@@ -708,15 +716,15 @@ int CKRMSInterface::SetupReader(std::uint8_t scale, const std::string& currency)
     }
     SleepFor(300);
 
-    if (GetLastReaderPoll().state != kReaderInactive && !m_protocol.Reset(kCardReaderAddress))
+    if (GetLastReaderPoll().state != wire::kReaderInactive && !m_protocol.Reset(wire::kCardReaderAddress))
         return CommandFailure();
     // A reader in a state that ends no wait (set up already, busy) has
     // nothing more to be told.
     if (!WaitReaderState(-1, 10))
         return m_protocol.GetLastResultCode();
 
-    while (GetLastReaderPoll().state == kReaderBusy) {
-        if (CProgramValues::Instance().closing.load() != 0 || StopRequested())
+    while (GetLastReaderPoll().state == wire::kReaderBusy) {
+        if (ClosingRequested() || StopRequested())
             return 0;
         SleepFor(200);
         int result = PollReader(state, subState);
@@ -725,9 +733,9 @@ int CKRMSInterface::SetupReader(std::uint8_t scale, const std::string& currency)
     }
 
     std::uint8_t readerState = GetLastReaderPoll().state;
-    if (readerState == kReaderSetUp)
+    if (readerState == wire::kReaderSetUp)
         return 0;
-    if (readerState == kReaderInactive) {
+    if (readerState == wire::kReaderInactive) {
         std::uint8_t first = 0;
         std::uint8_t second = 0;
         if (!m_protocol.CardReaderSetup(scale, currency, first, second))
@@ -747,7 +755,7 @@ int CKRMSInterface::CancelVend()
         return replyByte == 7 ? kReaderRefused : m_protocol.GetLastResultCode();
     if (!WaitReaderState(0x30020000, 10))
         return kStateNotAccepted;
-    return GetLastReaderPoll().state == kReaderIdle ? 0 : kReaderRefused;
+    return GetLastReaderPoll().state == wire::kReaderIdle ? 0 : kReaderRefused;
 }
 
 int CKRMSInterface::RequestVend(double price, double& approved, int item, CassetteRecord* vendTable)
@@ -757,7 +765,7 @@ int CKRMSInterface::RequestVend(double price, double& approved, int item, Casset
     int result = PollReader(state, subState);
     if (ReaderExchangeFailed(result))
         return CommandFailure();
-    if (state != kReaderReadyForVend)
+    if (state != wire::kReaderReadyForVend)
         return kInvalidCommand;
     if (!m_protocol.VendRequest(item, price, approved, vendTable, false))
         return CommandFailure();
@@ -771,7 +779,7 @@ int CKRMSInterface::GetFunds(double& amount, int& entryIndex, const std::string&
     std::uint8_t firstByte = 0;
     if (!m_protocol.GetFunds(table, firstByte))
         return CommandFailure();
-    if (firstByte < 0xE0 || firstByte > 0xE7)
+    if (firstByte < wire::kFundsTableMark || firstByte > wire::kLastFundsTableMark)
         return kFundsOutOfRange;
     std::string wanted = TrimmedCode(currency);
     for (int i = 0; i < kFundsEntries; ++i) {

@@ -121,68 +121,34 @@ std::string CVMCInterface::ResultText(int code)
     return prefix + CKRMSProtocol::ErrorText(static_cast<int>(rest));
 }
 
-std::string CVMCInterface::GetDeviceText() const
-{
-    std::lock_guard lock(m_stateMutex);
-    return m_deviceText;
-}
-
-void CVMCInterface::SetDeviceText(std::string text)
-{
-    std::lock_guard lock(m_stateMutex);
-    m_deviceText = std::move(text);
-}
-
-std::array<BillTypeEntry, kBillTypes> CVMCInterface::GetBillTable() const
-{
-    std::lock_guard lock(m_stateMutex);
-    return m_billTable;
-}
-
-void CVMCInterface::SetBillTable(const std::array<BillTypeEntry, kBillTypes>& table)
-{
-    std::lock_guard lock(m_stateMutex);
-    m_billTable = table;
-}
-
 void CVMCInterface::SetBillValues(const std::array<BillTypeEntry, kBillTypes>& table)
 {
-    std::lock_guard lock(m_stateMutex);
-    for (std::size_t i = 0; i < m_billTable.size(); ++i) {
-        m_billTable[i].value = table[i].value;
-        m_billTable[i].country = table[i].country;
-    }
+    m_billTable.Update([&table](std::array<BillTypeEntry, kBillTypes>& billTable) {
+        for (std::size_t i = 0; i < billTable.size(); ++i) {
+            billTable[i].value = table[i].value;
+            billTable[i].country = table[i].country;
+        }
+    });
 }
 
 void CVMCInterface::SetRoutedFlags(std::uint32_t routedWord)
 {
-    std::lock_guard lock(m_stateMutex);
-    for (std::size_t i = 0; i < m_billTable.size(); ++i)
-        m_billTable[i].routed = static_cast<std::uint8_t>((routedWord >> i) & 1u);
+    m_billTable.Update([routedWord](std::array<BillTypeEntry, kBillTypes>& billTable) {
+        for (std::size_t i = 0; i < billTable.size(); ++i)
+            billTable[i].routed = static_cast<std::uint8_t>((routedWord >> i) & 1u);
+    });
 }
 
-CVMCInterface::PollReply CVMCInterface::GetLastPoll() const
+bool CVMCInterface::ClosingRequested() const
 {
-    std::lock_guard lock(m_stateMutex);
-    return m_lastPoll;
+    std::atomic<int>* closing = m_closingFlag.load();
+    return closing && closing->load() != 0;
 }
 
-void CVMCInterface::SetLastPoll(PollReply reply)
+void CVMCInterface::ClearClosing()
 {
-    std::lock_guard lock(m_stateMutex);
-    m_lastPoll = reply;
-}
-
-CVMCInterface::PollReply CVMCInterface::GetLastReaderPoll() const
-{
-    std::lock_guard lock(m_stateMutex);
-    return m_lastReaderPoll;
-}
-
-void CVMCInterface::SetLastReaderPoll(PollReply reply)
-{
-    std::lock_guard lock(m_stateMutex);
-    m_lastReaderPoll = reply;
+    if (std::atomic<int>* closing = m_closingFlag.load())
+        closing->store(0);
 }
 
 void CVMCInterface::SetStopFlag(std::atomic<std::uint8_t>* stop)

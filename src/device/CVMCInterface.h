@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/GuardedValue.h"
 #include "protocol/BillTypeEntry.h"
 #include "protocol/CassetteRecord.h"
 
@@ -68,16 +69,16 @@ public:
     static std::string ResultText(int code);
 
     // Shared state (readers on other threads take copies).
-    std::string GetDeviceText() const;
-    std::array<BillTypeEntry, kBillTypes> GetBillTable() const;
-    void SetBillTable(const std::array<BillTypeEntry, kBillTypes>& table);
+    std::string GetDeviceText() const { return m_deviceText.Get(); }
+    std::array<BillTypeEntry, kBillTypes> GetBillTable() const { return m_billTable.Get(); }
+    void SetBillTable(const std::array<BillTypeEntry, kBillTypes>& table) { m_billTable.Set(table); }
     struct PollReply {
         std::uint8_t state { 0 };
         std::uint8_t subState { 0 };
         std::uint8_t third { 0 };
     };
-    PollReply GetLastPoll() const;
-    PollReply GetLastReaderPoll() const;
+    PollReply GetLastPoll() const { return m_lastPoll.Get(); }
+    PollReply GetLastReaderPoll() const { return m_lastReaderPoll.Get(); }
 
     // Owned by the polling engine; while set and non-zero every wait ends,
     // and the protocol's intercommand pause with it.
@@ -86,6 +87,11 @@ public:
     // Whoever sets the stop byte calls this afterwards: a wait asleep sees
     // the stop at once rather than at its next look.
     void WakeWaits();
+    // The application's closing flag: while set and non-zero the card
+    // reader's set-up stops waiting for a busy reader.
+    void SetClosingFlag(std::atomic<int>* closing) { m_closingFlag.store(closing); }
+    bool ClosingRequested() const;
+    void ClearClosing();
 
     void SetPollInterval(int milliseconds) { m_pollInterval.store(milliseconds < 0 ? 0 : milliseconds); }
     int GetPollInterval() const { return m_pollInterval.load(); }
@@ -97,9 +103,9 @@ protected:
     void SleepUntil(std::chrono::steady_clock::time_point until) const;
     static constexpr std::chrono::milliseconds kStopLookInterval { 100 };
 
-    void SetDeviceText(std::string text);
-    void SetLastPoll(PollReply reply);
-    void SetLastReaderPoll(PollReply reply);
+    void SetDeviceText(std::string text) { m_deviceText.Set(std::move(text)); }
+    void SetLastPoll(PollReply reply) { m_lastPoll.Set(reply); }
+    void SetLastReaderPoll(PollReply reply) { m_lastReaderPoll.Set(reply); }
     // Value and country from BILL TABLE; the routed flags stay.
     void SetBillValues(const std::array<BillTypeEntry, kBillTypes>& table);
     // Bit n of the routed-bills word becomes the routed flag of type n.
@@ -112,15 +118,15 @@ protected:
     std::uint8_t m_recoveryState { 0 };
 
 private:
-    mutable std::mutex m_stateMutex; // guards the device text, bill table and last polls
-    std::string m_deviceText;
+    CGuardedValue<std::string> m_deviceText;
     std::atomic<std::atomic<std::uint8_t>*> m_stopFlag { nullptr };
     mutable std::mutex m_sleepMutex; // pairs with m_sleepWake; guards nothing else
     mutable std::condition_variable m_sleepWake;
     std::atomic<int> m_pollInterval { 150 };
-    std::array<BillTypeEntry, kBillTypes> m_billTable {};
-    PollReply m_lastPoll;
-    PollReply m_lastReaderPoll;
+    std::atomic<std::atomic<int>*> m_closingFlag { nullptr };
+    CGuardedValue<std::array<BillTypeEntry, kBillTypes>> m_billTable;
+    CGuardedValue<PollReply> m_lastPoll;
+    CGuardedValue<PollReply> m_lastReaderPoll;
 };
 
 } // namespace orvex

@@ -145,6 +145,15 @@ bool Matches(const CommandName& row, std::span<const std::uint8_t> frame, std::s
 
 } // namespace
 
+float BillValue(std::uint8_t digit, std::uint8_t exponent)
+{
+    float value = digit;
+    int steps = exponent & kExponentSteps;
+    for (int i = 0; i < steps; ++i)
+        value = (exponent & kExponentDivides) ? value / 10.0f : value * 10.0f;
+    return value;
+}
+
 std::span<const CommandName> CommandNames()
 {
     return kCommandNames;

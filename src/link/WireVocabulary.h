@@ -133,6 +133,9 @@ inline constexpr std::uint8_t kHeadOutOfPosition = 0x49;
 inline constexpr std::uint8_t kEscrowPosition = 0x80;
 inline constexpr std::uint8_t kBillStacked = 0x81;
 inline constexpr std::uint8_t kBillReturned = 0x82;
+// Bill events run from 0x80 to 0x8F, the low four bits a bill type.
+inline constexpr std::uint8_t kLastBillEvent = 0x8F;
+inline constexpr std::uint8_t kBillEventTypeMask = 0x0F;
 // States the host waits on that have no text of their own.
 inline constexpr std::uint8_t kState1F = 0x1F;
 inline constexpr std::uint8_t kState20 = 0x20;
@@ -187,11 +190,9 @@ inline constexpr std::uint8_t kReaderReadyForVend = 0x07;
 inline constexpr std::uint8_t kReaderSetUp = 0x09;
 inline constexpr std::uint8_t kReaderPowerUp = 0x10;
 inline constexpr std::uint8_t kReaderBusy = 0x11;
-inline constexpr std::uint8_t kReaderState12 = 0x12;
 inline constexpr std::uint8_t kReaderPowerUpLast = 0x13;
 // After VEND/CANCEL: the cancel has been carried out.
 inline constexpr std::uint8_t kReaderIdle = 0x14;
-inline constexpr std::uint8_t kReaderState15 = 0x15;
 inline constexpr std::uint8_t kReaderState16 = 0x16;
 // The first byte of a GET FUNDS reply: 0xE0 + the number of entries.
 inline constexpr std::uint8_t kFundsTableMark = 0xE0;
@@ -211,6 +212,9 @@ inline constexpr std::uint8_t kCutWhileUnloading = kUnload;
 inline constexpr std::uint8_t kCassettePresent = 0x80;
 inline constexpr std::uint8_t kCassetteFull = 0x40;
 inline constexpr std::uint8_t kBillTypeMask = 0x1F;
+// Bill types with a meaning of their own in a cassette type byte.
+inline constexpr std::uint8_t kEscrowBillType = 24;
+inline constexpr std::uint8_t kUnassignedBillType = 31;
 // Bill table exponent byte: bit 7 divides, bits 0-6 count the steps.
 inline constexpr std::uint8_t kExponentDivides = 0x80;
 inline constexpr std::uint8_t kExponentSteps = 0x7F;
@@ -221,6 +225,11 @@ inline constexpr std::uint8_t kDefaultFeedingLevel = 0xFF;
 inline constexpr std::uint8_t kRequestedPair = 0x80;
 // DISPENSE by pairs: a count left out.
 inline constexpr std::uint8_t kNoCount = 0xFF;
+
+// The value of a bill table entry: the digit multiplied (bit 7 of the
+// exponent clear) or divided (set) by ten, bits 0-6 times, one step at a
+// time in single precision as the unit does.
+float BillValue(std::uint8_t digit, std::uint8_t exponent);
 
 // ---- Log names ---------------------------------------------------------
 

@@ -1,33 +1,32 @@
 #pragma once
 
 #include "link/CCommand.h"
-#include "link/CheckCode.h"
+#include "link/Frame.h"
 
-#include <array>
 #include <cstdint>
+#include <vector>
 
 namespace orvex {
 
-// Composes one command frame in a zero-filled 256-byte buffer: sync,
-// address placeholder, length, command code, then the parameters high
-// byte first. The address and check code are filled in at send time.
+// Composes one command frame: the command code, then the parameters high
+// byte first, laid out by the link's frame code. The address and check
+// code are filled in at send time.
 class CFrameBuilder {
 public:
     // The largest short frame leaves 249 parameter bytes.
-    static constexpr int kMaximumParameters = 255 - 6;
+    static constexpr int kMaximumParameters = kLongestShortFrame - kShortestFrame;
 
     explicit CFrameBuilder(std::uint8_t code)
+        : m_code(code)
     {
-        m_bytes[0] = kSync;
-        m_bytes[3] = code;
     }
 
     CFrameBuilder& Add(std::uint8_t value)
     {
         // Past the short form's limit nothing more is taken; callers check
         // their counts against kMaximumParameters first.
-        if (m_parameters < kMaximumParameters)
-            m_bytes[static_cast<std::size_t>(4 + m_parameters++)] = value;
+        if (static_cast<int>(m_parameters.size()) < kMaximumParameters)
+            m_parameters.push_back(value);
         return *this;
     }
 
@@ -41,17 +40,17 @@ public:
         return Add(static_cast<std::uint8_t>(value >> 24)).Add24(value);
     }
 
-    int Length() const { return 6 + m_parameters; }
+    int Length() const { return kShortestFrame + static_cast<int>(m_parameters.size()); }
 
-    CCommand Frame()
+    CCommand Frame() const
     {
-        m_bytes[2] = static_cast<std::uint8_t>(Length());
-        return CCommand(m_bytes.data(), 0, Length());
+        std::vector<std::uint8_t> frame = BuildCommandFrame(0, m_code, m_parameters);
+        return CCommand(frame.data(), 0, static_cast<int>(frame.size()));
     }
 
 private:
-    std::array<std::uint8_t, 256> m_bytes {};
-    int m_parameters { 0 };
+    std::uint8_t m_code;
+    std::vector<std::uint8_t> m_parameters;
 };
 
 } // namespace orvex

@@ -3,6 +3,8 @@
 #include "protocol/CFrameBuilder.h"
 #include "protocol/CReplyView.h"
 
+#include "link/WireVocabulary.h"
+
 #include <cmath>
 #include <optional>
 
@@ -10,8 +12,6 @@ namespace orvex {
 
 namespace {
 
-constexpr int kReaderAddress = 4;
-constexpr std::uint8_t kSessionCode = 0x13;
 constexpr int kFundsEntrySize = 8; // currency (3), amount (4), exponent (1)
 constexpr std::uint8_t kFundsNotAvailable = 0xFF;
 constexpr std::uint8_t kLastFundsCount = 231;
@@ -80,12 +80,12 @@ std::uint32_t CKRMSProtocol::ConvertAmount(double value, const CassetteRecord* f
 
 bool CKRMSProtocol::CardReaderSetup(std::uint8_t scale, const std::string& text, std::uint8_t& first, std::uint8_t& second)
 {
-    CFrameBuilder frame(0x11);
+    CFrameBuilder frame(wire::kReaderSetup);
     frame.Add(scale);
     // Three characters always go out; a shorter text is padded with zeros.
     for (std::size_t i = 0; i < 3; ++i)
         frame.Add(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
-    CReplyView reply(Execute(frame.Frame(), kReaderAddress, nullptr));
+    CReplyView reply(Execute(frame.Frame(), wire::kCardReaderAddress));
     if (!reply.HasFrame())
         return false;
     first = reply.Byte(3);
@@ -97,16 +97,16 @@ bool CKRMSProtocol::GetFunds(CassetteRecord funds[kFundsEntries], std::uint8_t& 
 {
     if (!funds)
         return Refuse();
-    CFrameBuilder frame(kSessionCode);
-    frame.Add(0x00);
-    CReplyView reply(Execute(frame.Frame(), kReaderAddress, "GET FUNDS"));
+    CFrameBuilder frame(wire::kReaderSession);
+    frame.Add(wire::kGetFunds);
+    CReplyView reply(Execute(frame.Frame(), wire::kCardReaderAddress));
     if (!reply.HasFrame()) {
         for (int k = 0; k < kFundsEntries; ++k)
             funds[k] = EmptyFundsEntry();
         return false;
     }
     firstByte = reply.Byte(3);
-    if (firstByte == kInvalidCommandCode) {
+    if (firstByte == wire::kInvalidCommand) {
         m_lastResultCode.store(kInvalidCommand);
         return false;
     }
@@ -148,9 +148,9 @@ bool CKRMSProtocol::VendRequest(int entryIndex, double price, double& runningTot
     auto total = Amount(runningTotal + price, funds, entryIndex);
     if (!total)
         return Refuse();
-    CFrameBuilder frame(kSessionCode);
-    frame.Add(secondForm ? 0x02 : 0x01).Add(static_cast<std::uint8_t>(entryIndex)).Add32(*amount).Add32(*total);
-    if (!CheckAck(Execute(frame.Frame(), kReaderAddress, "VEND/REQUEST")))
+    CFrameBuilder frame(wire::kReaderSession);
+    frame.Add(secondForm ? wire::kVendRequestSecondForm : wire::kVendRequest).Add(static_cast<std::uint8_t>(entryIndex)).Add32(*amount).Add32(*total);
+    if (!CheckAck(Execute(frame.Frame(), wire::kCardReaderAddress)))
         return false;
     runningTotal += price;
     return true;
@@ -158,9 +158,9 @@ bool CKRMSProtocol::VendRequest(int entryIndex, double price, double& runningTot
 
 bool CKRMSProtocol::VendCancel(std::uint8_t& replyByte)
 {
-    CFrameBuilder frame(kSessionCode);
-    frame.Add(0x03);
-    CCommand reply = Execute(frame.Frame(), kReaderAddress, "VEND/CANCEL");
+    CFrameBuilder frame(wire::kReaderSession);
+    frame.Add(wire::kVendCancel);
+    CCommand reply = Execute(frame.Frame(), wire::kCardReaderAddress);
     CReplyView view(reply);
     if (view.HasFrame())
         replyByte = view.Byte(3);
@@ -169,35 +169,35 @@ bool CKRMSProtocol::VendCancel(std::uint8_t& replyByte)
 
 bool CKRMSProtocol::EndSession()
 {
-    CFrameBuilder frame(kSessionCode);
-    frame.Add(0x04);
-    return CheckAck(Execute(frame.Frame(), kReaderAddress, "END SESSION"));
+    CFrameBuilder frame(wire::kReaderSession);
+    frame.Add(wire::kEndSession);
+    return CheckAck(Execute(frame.Frame(), wire::kCardReaderAddress));
 }
 
 bool CKRMSProtocol::StartSession()
 {
-    CFrameBuilder frame(kSessionCode);
-    frame.Add(0x10);
-    return CheckAck(Execute(frame.Frame(), kReaderAddress, "START SESSION"));
+    CFrameBuilder frame(wire::kReaderSession);
+    frame.Add(wire::kStartSession);
+    return CheckAck(Execute(frame.Frame(), wire::kCardReaderAddress));
 }
 
 bool CKRMSProtocol::EnableCR(std::uint8_t mode)
 {
-    CFrameBuilder frame(0x14);
+    CFrameBuilder frame(wire::kEnableReader);
     frame.Add(mode);
-    return CheckAck(Execute(frame.Frame(), kReaderAddress, "ENABLE CR"));
+    return CheckAck(Execute(frame.Frame(), wire::kCardReaderAddress));
 }
 
 bool CKRMSProtocol::CRIdentification()
 {
-    CFrameBuilder frame(0x15);
-    return CReplyView(Execute(frame.Frame(), kReaderAddress, "CR IDENTIFICATION")).HasFrame();
+    CFrameBuilder frame(wire::kReaderIdentification);
+    return CReplyView(Execute(frame.Frame(), wire::kCardReaderAddress)).HasFrame();
 }
 
 bool CKRMSProtocol::PollCR()
 {
-    CFrameBuilder frame(0x33);
-    CReplyView reply(Execute(frame.Frame(), kReaderAddress, "POLL CR"));
+    CFrameBuilder frame(wire::kReaderPoll);
+    CReplyView reply(Execute(frame.Frame(), wire::kCardReaderAddress));
     if (!reply.HasFrame())
         return false;
     // A six-byte reply has no sub-state: byte 4 is its check code.

@@ -3,6 +3,8 @@
 #include "protocol/CFrameBuilder.h"
 #include "protocol/CReplyView.h"
 
+#include "link/WireVocabulary.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,18 +12,9 @@ namespace orvex {
 
 namespace {
 
-constexpr int kCyclorAddress = 1;
-constexpr int kReaderAddress = 4;
-constexpr std::uint8_t kDiagnosticCode = 0xF0;
-constexpr std::uint8_t kClockCode = 0x62;
-
 // Bill table groups: value digit, three-letter country, exponent.
 constexpr int kBillGroupSize = 5;
 // Cassette table pairs: type byte, bill count.
-constexpr std::uint8_t kCassettePresent = 0x80;
-constexpr std::uint8_t kCassetteTypeMask = 0x1F;
-constexpr std::uint8_t kEscrowBillType = 24;
-constexpr std::uint8_t kUnsetBillType = 31;
 
 bool ValidCassetteIndex(int index)
 {
@@ -31,18 +24,6 @@ bool ValidCassetteIndex(int index)
 std::uint8_t CassetteNumber(int index)
 {
     return static_cast<std::uint8_t>(index + 1);
-}
-
-// The exponent byte of a bill table group: bit 7 clear multiplies the digit
-// by ten (bits 0-6) times, bit 7 set divides it, one step at a time in
-// single precision as the unit does.
-float BillValue(std::uint8_t digit, std::uint8_t exponent)
-{
-    float value = digit;
-    int steps = exponent & 0x7F;
-    for (int i = 0; i < steps; ++i)
-        value = (exponent & 0x80) ? value / 10.0f : value * 10.0f;
-    return value;
 }
 
 // Copies the data of a reply into a caller's buffer of `capacity` bytes.
@@ -56,11 +37,17 @@ void CopyOut(const CReplyView& reply, int offset, int count, std::uint8_t* buffe
 
 // ---- Shared steps -------------------------------------------------------
 
-CCommand CKRMSProtocol::Execute(const CCommand& frame, int address, const char* name)
+CCommand CKRMSProtocol::Execute(const CCommand& frame, int address, std::string_view name)
 {
+    if (name.empty() && frame.GetBytes()) {
+        std::vector<std::uint8_t> sent(frame.GetBytes(), frame.GetBytes() + frame.GetLength());
+        if (sent.size() > 1)
+            sent[1] = static_cast<std::uint8_t>(address);
+        name = wire::CommandLogName(sent);
+    }
     CCommand reply = Exchange(frame, address);
-    if (name)
-        CommandDone(name);
+    if (!name.empty())
+        CommandDone(std::string(name));
     else
         ReleaseLock();
     m_lastResultCode.store(reply.GetStatus());
@@ -73,90 +60,110 @@ bool CKRMSProtocol::Refuse()
     return false;
 }
 
+bool CKRMSProtocol::CheckData(const CReplyView& reply)
+{
+    if (!reply.HasFrame())
+        return false;
+    if (reply.IsInvalidCommand()) {
+        m_lastResultCode.store(kInvalidCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CKRMSProtocol::AckCommand(std::uint8_t code, int address)
+{
+    CFrameBuilder frame(code);
+    return CheckAck(Execute(frame.Frame(), address));
+}
+
+bool CKRMSProtocol::DiagnosticTest(std::uint8_t subCommand, int address)
+{
+    CFrameBuilder frame(wire::kDiagnostic);
+    frame.Add(subCommand);
+    return CheckAck(Execute(frame.Frame(), address));
+}
+
 // ---- Commands answered with ACK ----------------------------------------
 
 bool CKRMSProtocol::Reset(int address)
 {
     // The card reader knows RESET under the code the others use for STATUS.
-    CFrameBuilder frame(address == kReaderAddress ? 0x31 : 0x30);
-    return CheckAck(Execute(frame.Frame(), address, "RESET"));
+    return AckCommand(address == wire::kCardReaderAddress ? wire::kReaderReset : wire::kReset, address);
 }
 
 bool CKRMSProtocol::SetSecurity(std::uint32_t levels, int address)
 {
-    CFrameBuilder frame(0x32);
+    CFrameBuilder frame(wire::kSetSecurity);
     frame.Add24(levels);
-    return CheckAck(Execute(frame.Frame(), address, "SET SECURITY"));
+    return CheckAck(Execute(frame.Frame(), address));
 }
 
 bool CKRMSProtocol::BillType(std::uint32_t enableMask, std::uint32_t escrowMask, int address)
 {
-    CFrameBuilder frame(0x34);
+    CFrameBuilder frame(wire::kBillType);
     frame.Add24(enableMask).Add24(escrowMask);
-    return CheckAck(Execute(frame.Frame(), address, "BILL TYPE"));
+    return CheckAck(Execute(frame.Frame(), address));
 }
 
 bool CKRMSProtocol::Pack(int address)
 {
-    CFrameBuilder frame(0x35);
-    return CheckAck(Execute(frame.Frame(), address, "PACK"));
+    return AckCommand(wire::kPack, address);
 }
 
 bool CKRMSProtocol::Return(int address)
 {
-    CFrameBuilder frame(0x36);
-    return CheckAck(Execute(frame.Frame(), address, "RETURN"));
+    return AckCommand(wire::kReturn, address);
 }
 
 bool CKRMSProtocol::Hold(int address)
 {
-    CFrameBuilder frame(0x38);
-    return CheckAck(Execute(frame.Frame(), address, "HOLD"));
+    return AckCommand(wire::kHold, address);
 }
 
 bool CKRMSProtocol::SetBarParameters(std::uint8_t format, std::uint8_t length, int address)
 {
-    CFrameBuilder frame(0x39);
+    CFrameBuilder frame(wire::kSetBarParameters);
     frame.Add(format).Add(length);
-    return CheckAck(Execute(frame.Frame(), address, "SET BAR PARAMETERS"));
+    return CheckAck(Execute(frame.Frame(), address));
 }
 
 bool CKRMSProtocol::Dispense(const std::uint8_t counts[25])
 {
     if (!counts)
         return Refuse();
-    CFrameBuilder frame(0x3C);
+    CFrameBuilder frame(wire::kDispense);
     for (int type = 0; type < 25; ++type)
         if (counts[type] != 0)
             frame.Add(static_cast<std::uint8_t>(type)).Add(counts[type]);
-    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "DISPENSE"));
+    return CheckAck(Execute(frame.Frame(), wire::kCyclorAddress));
 }
 
 bool CKRMSProtocol::DispensePairs(const std::uint8_t pairs[6])
 {
     if (!pairs)
         return Refuse();
-    CFrameBuilder frame(0x3C);
+    CFrameBuilder frame(wire::kDispense);
     for (int pair = 0; pair < 3; ++pair)
-        if (pairs[2 * pair + 1] != 0xFF)
+        if (pairs[2 * pair + 1] != wire::kNoCount)
             frame.Add(pairs[2 * pair]).Add(pairs[2 * pair + 1]);
-    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "DISPENSE"));
+    return CheckAck(Execute(frame.Frame(), wire::kCyclorAddress));
 }
 
 bool CKRMSProtocol::Unload(int cassetteIndex, std::uint8_t count)
 {
     if (!ValidCassetteIndex(cassetteIndex))
         return Refuse();
-    CFrameBuilder frame(0x3D);
+    CFrameBuilder frame(wire::kUnload);
     frame.Add(CassetteNumber(cassetteIndex)).Add(count);
-    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "UNLOAD"));
+    return CheckAck(Execute(frame.Frame(), wire::kCyclorAddress));
 }
 
 std::uint8_t CKRMSProtocol::CassetteTypeByte(int mode, std::uint8_t type)
 {
     // Mode 253 marks the cassette unset: bill type 31 with bit 6.
     if (mode == 253)
-        return kUnsetBillType | 0x40;
+        return wire::kUnassignedBillType | 0x40;
     std::uint8_t value = type;
     if (mode == 252)
         value |= 0x20;
@@ -169,38 +176,37 @@ bool CKRMSProtocol::SetCassetteType(int cassetteIndex, int mode, std::uint8_t ty
 {
     if (!ValidCassetteIndex(cassetteIndex))
         return Refuse();
-    CFrameBuilder frame(0x40);
+    CFrameBuilder frame(wire::kSetCassetteType);
     frame.Add(CassetteNumber(cassetteIndex)).Add(CassetteTypeByte(mode, type));
-    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "SET CASSETTE TYPE"));
+    return CheckAck(Execute(frame.Frame(), wire::kCyclorAddress));
 }
 
 bool CKRMSProtocol::SetCassetteFeedingLevel(int cassetteIndex, std::uint8_t level, bool useDefault)
 {
     if (!ValidCassetteIndex(cassetteIndex))
         return Refuse();
-    CFrameBuilder frame(0x44);
-    frame.Add(CassetteNumber(cassetteIndex)).Add(useDefault ? 0xFF : level);
-    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "SET CASSETTE FEEDING LEVEL"));
+    CFrameBuilder frame(wire::kSetCassetteFeedingLevel);
+    frame.Add(CassetteNumber(cassetteIndex)).Add(useDefault ? wire::kDefaultFeedingLevel : level);
+    return CheckAck(Execute(frame.Frame(), wire::kCyclorAddress));
 }
 
 bool CKRMSProtocol::EmptyDispenser()
 {
-    CFrameBuilder frame(0x67);
-    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "EMPTY DISPENSER"));
+    return AckCommand(wire::kEmptyDispenser, wire::kCyclorAddress);
 }
 
 bool CKRMSProtocol::SetOptions(std::uint32_t options, int address)
 {
-    CFrameBuilder frame(0x68);
+    CFrameBuilder frame(wire::kSetOptions);
     frame.Add32(options);
-    return CheckAck(Execute(frame.Frame(), address, "SET OPTIONS"));
+    return CheckAck(Execute(frame.Frame(), address));
 }
 
 // ---- Commands answered with data ---------------------------------------
 
 bool CKRMSProtocol::StatusRequest(int address)
 {
-    CFrameBuilder frame(0x31);
+    CFrameBuilder frame(wire::kStatusRequest);
     CReplyView reply(Execute(frame.Frame(), address, "STATUS REQUEST"));
     if (!reply.HasFrame())
         return false;
@@ -222,7 +228,7 @@ bool CKRMSProtocol::StatusRequest(int address)
 
 bool CKRMSProtocol::Poll(int address)
 {
-    CFrameBuilder frame(0x33);
+    CFrameBuilder frame(wire::kPoll);
     CReplyView reply(Execute(frame.Frame(), address, "POLL"));
     PollReply poll;
     if (reply.HasFrame())
@@ -244,8 +250,8 @@ void CKRMSProtocol::StorePartNumber(const CCommand& command)
 
 bool CKRMSProtocol::Identification(int address)
 {
-    CFrameBuilder frame(0x37);
-    CCommand reply = Execute(frame.Frame(), address, "IDENTIFICATION");
+    CFrameBuilder frame(wire::kIdentification);
+    CCommand reply = Execute(frame.Frame(), address);
     CReplyView view(reply);
     if (!view.HasFrame())
         return false;
@@ -259,8 +265,8 @@ bool CKRMSProtocol::Identification(int address)
 
 bool CKRMSProtocol::ExtendedIdentification(int address)
 {
-    CFrameBuilder frame(0x3E);
-    CCommand reply = Execute(frame.Frame(), address, "EXTENDED IDENTIFICATION");
+    CFrameBuilder frame(wire::kExtendedIdentification);
+    CCommand reply = Execute(frame.Frame(), address);
     CReplyView view(reply);
     if (!view.HasFrame())
         return false;
@@ -276,14 +282,10 @@ bool CKRMSProtocol::ExtendedIdentification(int address)
 
 bool CKRMSProtocol::ExtractBarcode(std::string& text, int address)
 {
-    CFrameBuilder frame(0x3A);
-    CReplyView reply(Execute(frame.Frame(), address, "EXTRACT BARCODE"));
-    if (!reply.HasFrame())
+    CFrameBuilder frame(wire::kExtractBarcode);
+    CReplyView reply(Execute(frame.Frame(), address));
+    if (!CheckData(reply))
         return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
     // Zero bytes are part of a barcode's length: take the bytes one by one.
     std::string barcode;
     for (int offset = 3; offset <= reply.Length() - 3; ++offset)
@@ -294,8 +296,8 @@ bool CKRMSProtocol::ExtractBarcode(std::string& text, int address)
 
 bool CKRMSProtocol::GetCassetteStatus()
 {
-    CFrameBuilder frame(0x3B);
-    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "GET CASSETTE STATUS"));
+    CFrameBuilder frame(wire::kGetCassetteStatus);
+    CReplyView reply(Execute(frame.Frame(), wire::kCyclorAddress));
     if (!reply.HasFrame())
         return false;
     std::array<CassetteRecord, kCassettes> table {};
@@ -305,15 +307,15 @@ bool CKRMSProtocol::GetCassetteStatus()
         for (int k = 0; k < kCassettes && 2 * k < length - 5; ++k) {
             std::uint8_t typeByte = reply.Byte(3 + 2 * k);
             CassetteRecord& record = table[static_cast<std::size_t>(k)];
-            record.billType = typeByte & kCassetteTypeMask;
+            record.billType = typeByte & wire::kBillTypeMask;
             record.billCount = reply.Byte(4 + 2 * k);
-            if (!(typeByte & kCassettePresent))
+            if (!(typeByte & wire::kCassettePresent))
                 record.status = kCassetteUnknown;
-            else if (record.billType == kUnsetBillType)
+            else if (record.billType == wire::kUnassignedBillType)
                 record.status = kCassetteNotRead;
             else
                 record.status = 0;
-            record.escrowMark = record.billType == kEscrowBillType ? 1 : 0;
+            record.escrowMark = record.billType == wire::kEscrowBillType ? 1 : 0;
         }
     }
     {
@@ -334,7 +336,7 @@ void CKRMSProtocol::FillBillTable(const CReplyView& reply, BillTypeEntry table[k
         int length = reply.Length();
         for (; filled < kBillTypes && kBillGroupSize * filled < length - 5; ++filled) {
             int offset = 3 + kBillGroupSize * filled;
-            table[filled].value = BillValue(reply.Byte(offset), reply.Byte(offset + 4));
+            table[filled].value = wire::BillValue(reply.Byte(offset), reply.Byte(offset + 4));
             table[filled].country = reply.Text(offset + 1, 3);
         }
     }
@@ -348,8 +350,8 @@ bool CKRMSProtocol::BillTable(BillTypeEntry table[kBillTypes], int address)
 {
     if (!table)
         return Refuse();
-    CFrameBuilder frame(0x41);
-    CReplyView reply(Execute(frame.Frame(), address, "BILL TABLE"));
+    CFrameBuilder frame(wire::kBillTable);
+    CReplyView reply(Execute(frame.Frame(), address));
     if (!reply.HasFrame())
         return false;
     bool invalid = reply.IsInvalidCommand();
@@ -365,12 +367,12 @@ bool CKRMSProtocol::GetCassetteFeedingLevel(std::uint8_t* output, int capacity)
 {
     if (!output || capacity < 0)
         return Refuse();
-    CFrameBuilder frame(0x43);
-    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "GET CASSETTE FEEDING LEVEL"));
+    CFrameBuilder frame(wire::kGetCassetteFeedingLevel);
+    CReplyView reply(Execute(frame.Frame(), wire::kCyclorAddress));
     if (!reply.HasFrame())
         return false;
     // This reply is judged by its first byte alone, whatever its length.
-    if (reply.Byte(3) == kInvalidCommandCode) {
+    if (reply.Byte(3) == wire::kInvalidCommand) {
         m_lastResultCode.store(kInvalidCommand);
         return false;
     }
@@ -386,52 +388,40 @@ bool CKRMSProtocol::GetCassetteFeedingLevel(std::uint8_t* output, int capacity)
 
 bool CKRMSProtocol::Crc32(std::uint32_t& value, int address)
 {
-    return RequestWord(0x51, address, "CRC32", value);
+    return RequestWord(wire::kCrc32, address, value);
 }
 
 bool CKRMSProtocol::GetOptions(std::uint32_t& options, int address)
 {
-    return RequestWord(0x69, address, "GET OPTIONS", options);
+    return RequestWord(wire::kGetOptions, address, options);
 }
 
-bool CKRMSProtocol::RequestWord(std::uint8_t code, int address, const char* name, std::uint32_t& value)
+bool CKRMSProtocol::RequestWord(std::uint8_t code, int address, std::uint32_t& value)
 {
     CFrameBuilder frame(code);
-    CReplyView reply(Execute(frame.Frame(), address, name));
+    CReplyView reply(Execute(frame.Frame(), address));
     value = 0;
-    if (!reply.HasFrame())
+    if (!CheckData(reply))
         return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
     value = reply.Number(3, 4);
     return true;
 }
 
 bool CKRMSProtocol::ModuleIdentification(int address)
 {
-    CFrameBuilder frame(0x53);
-    CReplyView reply(Execute(frame.Frame(), address, "MODULE IDENTIFICATION"));
-    if (!reply.HasFrame())
+    CFrameBuilder frame(wire::kModuleIdentification);
+    CReplyView reply(Execute(frame.Frame(), address));
+    if (!CheckData(reply))
         return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
     return reply.Length() >= 65;
 }
 
 bool CKRMSProtocol::ValidationSoftwareIdentification(int address)
 {
-    CFrameBuilder frame(0x54);
-    CReplyView reply(Execute(frame.Frame(), address, "VALIDATION SOFTWARE IDENTIFICATION"));
-    if (!reply.HasFrame())
+    CFrameBuilder frame(wire::kValidationSoftwareIdentification);
+    CReplyView reply(Execute(frame.Frame(), address));
+    if (!CheckData(reply))
         return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
     return reply.Length() >= 21;
 }
 
@@ -439,14 +429,14 @@ bool CKRMSProtocol::RequestStatistics(std::uint8_t* buffer, int capacity, int ad
 {
     if (!buffer || capacity < 0)
         return Refuse();
-    CFrameBuilder frame(0x60);
-    CReplyView reply(Execute(frame.Frame(), address, "REQUEST STATISTICS"));
+    CFrameBuilder frame(wire::kRequestStatistics);
+    CReplyView reply(Execute(frame.Frame(), address));
     if (!reply.HasFrame())
         return false;
     if (!reply.IsLongFrame()) {
         std::uint8_t code = reply.Byte(3);
         if (code != 0) {
-            m_lastResultCode.store(code == kInvalidCommandCode ? kInvalidCommand : kAckNotReceived);
+            m_lastResultCode.store(code == wire::kInvalidCommand ? kInvalidCommand : kAckNotReceived);
             std::memset(buffer, 0, static_cast<std::size_t>(capacity));
         }
         return false;
@@ -464,8 +454,8 @@ bool CKRMSProtocol::PowerRecovery(std::uint8_t& state, std::uint8_t* buffer, int
 {
     if (!buffer || capacity < 0)
         return Refuse();
-    CFrameBuilder frame(0x66);
-    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "POWER RECOVERY"));
+    CFrameBuilder frame(wire::kPowerRecovery);
+    CReplyView reply(Execute(frame.Frame(), wire::kCyclorAddress));
     if (!reply.HasFrame())
         return false;
     if (reply.IsInvalidCommand()) {
@@ -488,9 +478,9 @@ bool CKRMSProtocol::ExtendedCassetteStatus(std::uint8_t cassetteNumber, std::uin
 {
     if (!buffer || capacity < 0)
         return Refuse();
-    CFrameBuilder frame(0x70);
+    CFrameBuilder frame(wire::kExtendedCassetteStatus);
     frame.Add(cassetteNumber);
-    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "EXTENDED CASSETTE STATUS REQUEST"));
+    CReplyView reply(Execute(frame.Frame(), wire::kCyclorAddress));
     if (!reply.HasFrame())
         return false;
     if (reply.IsInvalidCommand()) {
@@ -514,17 +504,13 @@ bool CKRMSProtocol::DiagnosticStatusRequest(std::uint8_t& status, std::uint8_t* 
 {
     if (!buffer || capacity < 0)
         return Refuse();
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(0x00);
-    CReplyView reply(Execute(frame.Frame(), address, "DIAGNOSTIC STATUS REQUEST"));
+    CFrameBuilder frame(wire::kDiagnostic);
+    frame.Add(wire::kDiagnosticStatusRequest);
+    CReplyView reply(Execute(frame.Frame(), address));
     status = reply.Byte(3);
     count = 0;
-    if (!reply.HasFrame())
+    if (!CheckData(reply))
         return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
     count = std::min(capacity, reply.Length() - 6);
     CopyOut(reply, 4, count, buffer);
     return true;
@@ -532,15 +518,11 @@ bool CKRMSProtocol::DiagnosticStatusRequest(std::uint8_t& status, std::uint8_t* 
 
 bool CKRMSProtocol::DiagnosticIdentificationRequest(int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(0x01);
-    CReplyView reply(Execute(frame.Frame(), address, "DIAGNOSTIC IDENTIFICATION REQUEST"));
-    if (!reply.HasFrame())
+    CFrameBuilder frame(wire::kDiagnostic);
+    frame.Add(wire::kDiagnosticIdentificationRequest);
+    CReplyView reply(Execute(frame.Frame(), address));
+    if (!CheckData(reply))
         return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
     return true;
 }
 
@@ -548,84 +530,53 @@ bool CKRMSProtocol::DiagnosticSupportedFunctions(std::uint8_t* buffer, int capac
 {
     if (!buffer || capacity < 0)
         return Refuse();
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(0x02);
-    CReplyView reply(Execute(frame.Frame(), address, "DIAGNOSTIC SUPPORTED FUNCTIONS"));
+    CFrameBuilder frame(wire::kDiagnostic);
+    frame.Add(wire::kDiagnosticSupportedFunctions);
+    CReplyView reply(Execute(frame.Frame(), address));
     count = 0;
-    if (!reply.HasFrame())
+    if (!CheckData(reply))
         return false;
-    if (reply.IsInvalidCommand()) {
-        m_lastResultCode.store(kInvalidCommand);
-        return false;
-    }
     count = std::min(capacity, reply.Length() - 5);
     CopyOut(reply, 3, count, buffer);
     return true;
 }
 
-namespace {
-
-struct DiagnosticTest {
-    std::uint8_t subCommand;
-    const char* name;
-};
-
-constexpr DiagnosticTest kSensorState { 0x10, "DIAGNOSTIC SENSOR STATE" };
-constexpr DiagnosticTest kTestValidator { 0x11, "DIAGNOSTIC TEST VALIDATOR" };
-constexpr DiagnosticTest kTestDispenser { 0x13, "DIAGNOSTIC TEST DISPENSER" };
-constexpr DiagnosticTest kTestSwitch { 0x14, "DIAGNOSTIC TEST SWITCH" };
-constexpr DiagnosticTest kTestChassis { 0x15, "DIAGNOSTIC TEST CHASSIS" };
-constexpr DiagnosticTest kTestCommunication { 0x16, "DIAGNOSTIC TEST COMMUNICATION" };
-
-} // namespace
 
 bool CKRMSProtocol::DiagnosticSensorState(int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(kSensorState.subCommand);
-    return CheckAck(Execute(frame.Frame(), address, kSensorState.name));
+    return DiagnosticTest(wire::kDiagnosticSensorState, address);
 }
 
 bool CKRMSProtocol::DiagnosticTestValidator(int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(kTestValidator.subCommand);
-    return CheckAck(Execute(frame.Frame(), address, kTestValidator.name));
+    return DiagnosticTest(wire::kDiagnosticTestValidator, address);
 }
 
 bool CKRMSProtocol::DiagnosticTestCassette(std::uint8_t cassetteNumber, int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(0x12).Add(cassetteNumber);
-    return CheckAck(Execute(frame.Frame(), address, "DIAGNOSTIC TEST CASSETTE"));
+    CFrameBuilder frame(wire::kDiagnostic);
+    frame.Add(wire::kDiagnosticTestCassette).Add(cassetteNumber);
+    return CheckAck(Execute(frame.Frame(), address));
 }
 
 bool CKRMSProtocol::DiagnosticTestDispenser(int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(kTestDispenser.subCommand);
-    return CheckAck(Execute(frame.Frame(), address, kTestDispenser.name));
+    return DiagnosticTest(wire::kDiagnosticTestDispenser, address);
 }
 
 bool CKRMSProtocol::DiagnosticTestSwitch(int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(kTestSwitch.subCommand);
-    return CheckAck(Execute(frame.Frame(), address, kTestSwitch.name));
+    return DiagnosticTest(wire::kDiagnosticTestSwitch, address);
 }
 
 bool CKRMSProtocol::DiagnosticTestChassis(int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(kTestChassis.subCommand);
-    return CheckAck(Execute(frame.Frame(), address, kTestChassis.name));
+    return DiagnosticTest(wire::kDiagnosticTestChassis, address);
 }
 
 bool CKRMSProtocol::DiagnosticTestCommunication(int address)
 {
-    CFrameBuilder frame(kDiagnosticCode);
-    frame.Add(kTestCommunication.subCommand);
-    return CheckAck(Execute(frame.Frame(), address, kTestCommunication.name));
+    return DiagnosticTest(wire::kDiagnosticTestCommunication, address);
 }
 
 bool CKRMSProtocol::Diagnostic(std::uint8_t subCommand, const std::uint8_t* data, int count, int address)
@@ -633,7 +584,7 @@ bool CKRMSProtocol::Diagnostic(std::uint8_t subCommand, const std::uint8_t* data
     // The sub-command takes one of the short frame's parameter bytes.
     if (count < 0 || count > CFrameBuilder::kMaximumParameters - 1 || (count > 0 && !data))
         return Refuse();
-    CFrameBuilder frame(kDiagnosticCode);
+    CFrameBuilder frame(wire::kDiagnostic);
     frame.Add(subCommand);
     for (int i = 0; i < count; ++i)
         frame.Add(data[i]);
@@ -666,7 +617,7 @@ bool CKRMSProtocol::SetCyTime(std::time_t time)
     std::tm local {};
     if (!localtime_r(&time, &local))
         return Refuse();
-    CFrameBuilder frame(kClockCode);
+    CFrameBuilder frame(wire::kCyTime);
     frame.Add(ToBcd(local.tm_sec))
         .Add(ToBcd(local.tm_min))
         .Add(ToBcd(local.tm_hour))
@@ -674,13 +625,13 @@ bool CKRMSProtocol::SetCyTime(std::time_t time)
         .Add(ToBcd(local.tm_mday))
         .Add(ToBcd(local.tm_mon + 1))
         .Add(ToBcd(local.tm_year % 100));
-    return CheckAck(Execute(frame.Frame(), kCyclorAddress, "SET CY TIME"));
+    return CheckAck(Execute(frame.Frame(), wire::kCyclorAddress));
 }
 
 bool CKRMSProtocol::GetCyTime(std::time_t& time)
 {
-    CFrameBuilder frame(kClockCode);
-    CReplyView reply(Execute(frame.Frame(), kCyclorAddress, "GET CY TIME"));
+    CFrameBuilder frame(wire::kCyTime);
+    CReplyView reply(Execute(frame.Frame(), wire::kCyclorAddress));
     if (!reply.HasFrame())
         return false;
     // Only the bare six-byte reply is a refusal: a clock that reads 30

@@ -1,7 +1,8 @@
 #include "protocol/CKRMSProtocol.h"
 
 #include "link/CheckCode.h"
-#include "link/ProgramValues.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 #include "protocol/ExchangeRecord.h"
 
 #include <algorithm>
@@ -15,10 +16,10 @@ namespace {
 
 constexpr auto kLockWait = std::chrono::milliseconds(1000);
 
-CCommand AcknowledgementFrame(std::uint8_t code)
+// The address and check code are filled in by Transact.
+CCommand ToCommand(const std::vector<std::uint8_t>& frame)
 {
-    const std::uint8_t frame[6] { kSync, 0x00, 0x06, code, 0x00, 0x00 };
-    return CCommand(frame, 0, 6);
+    return CCommand(frame.data(), 0, static_cast<int>(frame.size()));
 }
 
 } // namespace
@@ -57,7 +58,7 @@ int CKRMSProtocol::OpenPort(int portIndex, int responseTimeout)
     if (ownLock && !m_lock.TryAcquireFor(kLockWait))
         return 0;
     m_responseTimeout.store(responseTimeout);
-    std::string mode = CProgramValues::Instance().SerialMode();
+    std::string mode = m_serialMode.Get();
     int opened = m_port->Open(portIndex, mode.c_str(), responseTimeout);
     if (ownLock)
         m_lock.Release();
@@ -84,7 +85,7 @@ const CCommand& CKRMSProtocol::GetLastSent() const
 CCommand CKRMSProtocol::Transact(const CCommand& command, int address)
 {
     CCommand frame(command);
-    if (frame.GetBytes() && frame.GetLength() >= 6) {
+    if (frame.GetBytes() && frame.GetLength() >= kShortestFrame) {
         int length = FrameLength(frame.GetBytes());
         if (length > frame.GetLength())
             length = frame.GetLength();
@@ -101,24 +102,26 @@ CCommand CKRMSProtocol::Transact(const CCommand& command, int address)
     if (bytes)
         m_port->Write(bytes, length);
 
-    if (bytes && length > 3 && (bytes[3] == kAckCode || bytes[3] == kNakCode)) {
+    if (bytes && length > 3 && (bytes[3] == wire::kAck || bytes[3] == wire::kNak)) {
         m_lastReply = CCommand();
         return m_lastReply;
     }
 
-    std::uint8_t header[6] {};
-    if (!m_port->Read(header, 6)) {
+    // Six bytes first: the shortest frame, and enough to tell the length.
+    std::uint8_t header[kShortestFrame] {};
+    if (!m_port->Read(header, kShortestFrame)) {
         m_lastReply = CCommand(nullptr, kTimeout);
         return m_lastReply;
     }
-    if (header[0] != kSync) {
+    int replyLength = 0;
+    FrameVerdict verdict = JudgeFrame(header, replyLength);
+    if (verdict == FrameVerdict::BadSync) {
         m_lastReply = CCommand(nullptr, kSynchronizationError);
         return m_lastReply;
     }
-    int replyLength = FrameLength(header);
     // A length that cannot describe a frame would have us keep the six
     // header bytes in a smaller buffer.
-    if ((header[2] != 0 && replyLength < 6) || (header[2] == 0 && replyLength < 7)) {
+    if (verdict == FrameVerdict::BadLength) {
         m_port->Purge(FlushDirection::Input);
         m_lastReply = CCommand(nullptr, kDataError);
         return m_lastReply;
@@ -128,17 +131,14 @@ CCommand CKRMSProtocol::Transact(const CCommand& command, int address)
         m_lastReply = CCommand(nullptr, kDataError);
         return m_lastReply;
     }
-    for (int i = 0; i < 6; ++i)
-        reply[static_cast<std::size_t>(i)] = header[i];
-    if (replyLength > 6 && !m_port->Read(reply.get() + 6, replyLength - 6)) {
+    std::copy(header, header + kShortestFrame, reply.get());
+    if (replyLength > kShortestFrame && !m_port->Read(reply.get() + kShortestFrame, replyLength - kShortestFrame)) {
         m_port->Purge(FlushDirection::Input);
         m_lastReply = CCommand(nullptr, kDataError);
         return m_lastReply;
     }
-    std::uint16_t computed = CheckCodeOver(reply.get(), static_cast<std::size_t>(replyLength - 2));
-    std::uint16_t received = static_cast<std::uint16_t>(reply[static_cast<std::size_t>(replyLength - 1)] * 256
-        + reply[static_cast<std::size_t>(replyLength - 2)]);
-    if (computed != received) {
+    std::span<const std::uint8_t> whole(reply.get(), static_cast<std::size_t>(replyLength));
+    if (JudgeFrame(whole, replyLength) != FrameVerdict::Whole) {
         m_lastReply = CCommand(nullptr, kCrcError);
         return m_lastReply;
     }
@@ -187,7 +187,7 @@ CCommand CKRMSProtocol::Exchange(const CCommand& command, int address)
         m_exchangeRecord.push_back("<- " + ErrorText(reply.GetStatus()));
         if (reply.GetStatus() == kTimeout)
             return reply;
-        Transact(AcknowledgementFrame(kNakCode), address);
+        Transact(ToCommand(BuildNak(0)), address);
         AppendLines("-> ", m_lastSent);
         Pause();
         return reply;
@@ -195,14 +195,15 @@ CCommand CKRMSProtocol::Exchange(const CCommand& command, int address)
 
     AppendLines("<- ", reply);
     const std::uint8_t* bytes = reply.GetBytes();
-    if (bytes && reply.GetLength() >= 4 && bytes[2] == 6 && bytes[3] == kAckCode)
+    bool bare = bytes && reply.GetLength() >= 4 && bytes[2] == kShortestFrame;
+    if (bare && bytes[3] == wire::kAck)
         return reply;
-    if (bytes && reply.GetLength() >= 4 && bytes[2] == 6 && bytes[3] == kNakCode) {
+    if (bare && bytes[3] == wire::kNak) {
         AppendLines("-> ", m_lastSent);
         Pause();
         return reply;
     }
-    Transact(AcknowledgementFrame(kAckCode), address);
+    Transact(ToCommand(BuildAck(0)), address);
     AppendLines("-> ", m_lastSent);
     Pause();
     return reply;
@@ -265,10 +266,10 @@ bool CKRMSProtocol::CheckAck(const CCommand& reply, int failureCode)
     if (reply.GetStatus() != 0)
         return false;
     const std::uint8_t* bytes = reply.GetBytes();
-    std::uint8_t code = bytes && reply.GetLength() > 3 ? bytes[3] : 0xFF;
-    if (code == kAckCode)
+    std::uint8_t code = bytes && reply.GetLength() > 3 ? bytes[3] : wire::kNak;
+    if (code == wire::kAck)
         return true;
-    m_lastResultCode.store(code == kInvalidCommandCode ? kInvalidCommand : failureCode);
+    m_lastResultCode.store(code == wire::kInvalidCommand ? kInvalidCommand : failureCode);
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "link/CCOMPort.h"
 #include "link/CCommand.h"
+#include "link/GuardedValue.h"
 #include "protocol/BillTypeEntry.h"
 #include "protocol/CExchangeLock.h"
 #include "protocol/COutputInterface.h"
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -30,6 +32,8 @@ class CReplyView;
 // Exchange, CommandDone(name), store the status as the last result code,
 // then the command's own checks. Operations return true on success and
 // leave the reason in the last result code.
+class CReplyView;
+
 class CKRMSProtocol {
 public:
     CKRMSProtocol();
@@ -41,10 +45,13 @@ public:
 
     // ---- Transactions ----------------------------------------------------
 
-    // Opens the slot with the program-wide serial mode text. Waits for a
-    // running exchange to end (1000 ms at most, then 0 without touching
-    // the port).
+    // Opens the slot with the serial mode text. Waits for a running
+    // exchange to end (1000 ms at most, then 0 without touching the port).
     int OpenPort(int portIndex, int responseTimeout);
+    // The line's mode text ("9600,n,8,1") that the next OpenPort uses; the
+    // application sets it (device search, Port menu, orvexctl --baud).
+    void SetSerialMode(std::string mode) { m_serialMode.Set(std::move(mode)); }
+    std::string GetSerialMode() const { return m_serialMode.Get(); }
     CCOMPort* GetPort() { return m_port.get(); }
     int GetPortError(int portIndex) const { return m_port->GetPortError(portIndex); }
 
@@ -178,16 +185,27 @@ private:
     // Releases the lock once if this thread's exchange took it.
     void ReleaseLock();
     // Exchange, CommandDone with the log name (or only the lock release
-    // when the command has no name), status stored as the last result code.
-    CCommand Execute(const CCommand& frame, int address, const char* name);
+    // when the command has none), status stored as the last result code.
+    // The log name is the frame's own from the wire vocabulary, unless the
+    // caller gives another (a plain DIAGNOSTIC, a unit command sent to the
+    // card reader's address).
+    CCommand Execute(const CCommand& frame, int address, std::string_view name = {});
     // Refuses an operation before anything is sent (a bad index, a null
     // buffer): false, with a last result code of 0 since the bus is fine.
     bool Refuse();
+    // The invalid-command check of a data reply: false without a frame, and
+    // false with -6 for the bare invalid-command reply.
+    bool CheckData(const CReplyView& reply);
+    // A command without parameters, answered with ACK.
+    bool AckCommand(std::uint8_t code, int address);
+    // A DIAGNOSTIC test sub-command, answered with ACK.
+    bool DiagnosticTest(std::uint8_t subCommand, int address);
     // The part number of reply bytes 3..17, stored under the state mutex.
     void StorePartNumber(const CCommand& reply);
     // CRC32 and GET OPTIONS: a data reply carrying one 32-bit word (0 on failure).
-    bool RequestWord(std::uint8_t code, int address, const char* name, std::uint32_t& value);
+    bool RequestWord(std::uint8_t code, int address, std::uint32_t& value);
 
+    CGuardedValue<std::string> m_serialMode { "9600,n,8,1" };
     std::atomic<int> m_intercommandInterval { 20 };
     std::atomic<std::atomic<std::uint8_t>*> m_stopFlag { nullptr };
     std::atomic<COutputInterface*> m_observer { nullptr };

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "link/CCommand.h"
-#include "link/CheckCode.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 
 #include <cstdint>
 #include <string>
@@ -26,15 +27,15 @@ public:
     CReplyView(const CReplyView&) = delete;
     CReplyView& operator=(const CReplyView&) = delete;
 
-    bool HasFrame() const { return m_length >= 6; }
+    bool HasFrame() const { return m_length >= kShortestFrame; }
     // L, the frame's total length (0 without a frame).
     int Length() const { return HasFrame() ? m_length : 0; }
-    bool IsLongFrame() const { return HasFrame() && m_bytes[2] == 0; }
+    bool IsLongFrame() const { return HasFrame() && m_bytes[2] == wire::kLongFormMark; }
 
     // The bare six-byte invalid-command reply (0x30).
     bool IsInvalidCommand() const
     {
-        return HasFrame() && m_bytes[2] == 6 && m_bytes[3] == kInvalidCommandCode;
+        return HasFrame() && m_bytes[2] == kShortestFrame && m_bytes[3] == wire::kInvalidCommand;
     }
 
     bool InData(int offset) const { return HasFrame() && offset >= 3 && offset <= m_length - 3; }

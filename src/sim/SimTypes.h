@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/WireVocabulary.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -21,9 +23,9 @@ struct SimBill {
 
 inline constexpr int kSimBillTypes = 24;
 inline constexpr int kSimCassettes = 3;
-inline constexpr int kSimCouponType = 23;
-inline constexpr int kSimEscrowCassetteType = 24;
-inline constexpr int kSimUnassignedType = 31;
+inline constexpr int kSimCouponType = wire::kBarcodeCoupon;
+inline constexpr int kSimEscrowCassetteType = wire::kEscrowBillType;
+inline constexpr int kSimUnassignedType = wire::kUnassignedBillType;
 // EXTENDED CASSETTE STATUS lists one byte per bill and must stay a short frame.
 inline constexpr int kSimMaxCapacity = 249;
 

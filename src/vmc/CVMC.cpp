@@ -1,7 +1,7 @@
 #include "vmc/CVMC.h"
 
 #include "device/CVMCInterface.h"
-#include "link/ProgramValues.h"
+#include "link/WireVocabulary.h"
 
 #include <algorithm>
 
@@ -11,14 +11,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kBarcodeCoupon = 23;
 constexpr int kFailedPollsBeforeLostContact = 5;
-// States 0x13, 0x14, 0x19 and the power-up states.
+// IDLING, DISABLED, INITIALIZING and the power-up states.
 constexpr int kUsableStates = 0x4B;
 constexpr int kLostContactWaitSeconds = 5;
 
-bool IsPowerUp(std::uint8_t state) { return state >= 0x10 && state <= 0x13; }
-bool IsFailure(std::uint8_t state) { return state == 0x30 || (state >= 0x41 && state <= 0x48); }
+bool IsPowerUp(std::uint8_t state) { return state >= wire::kPowerUp && state <= wire::kInitializing; }
+bool IsFailure(std::uint8_t state)
+{
+    return state == wire::kInvalidCommand || (state >= wire::kBoxFull && state <= wire::kState48);
+}
 
 } // namespace
 
@@ -107,7 +109,8 @@ void CVMC::ExitInstance()
 
 int CVMC::Run()
 {
-    CProgramValues::Instance().closing.store(0);
+    if (std::atomic<int>* closing = m_closingFlag.load())
+        closing->store(0);
     CVMCInterface* device = m_device.load();
     if (device == nullptr)
         return kNoDevice;
@@ -169,23 +172,23 @@ bool CVMC::ActOnState(std::uint8_t state, std::uint8_t subState, bool& billHandl
         return true;
     }
     switch (state) {
-    case 0x14:
+    case wire::kIdling:
         if (billHandled) {
             billHandled = false;
             ReadCassettes();
         }
         break;
-    case 0x19:
+    case wire::kDisabled:
         if (StopRequested())
             return false;
         if (std::uint32_t enabled = m_enabledBills.load(); enabled != 0)
-            device->EnableBills(enabled, CProgramValues::Instance().escrowMask.load(), address);
+            device->EnableBills(enabled, m_escrowMask.load(), address);
         break;
-    case 0x80:
+    case wire::kEscrowPosition:
         HandleEscrow(subState, billHandled);
         break;
-    case 0x81:
-        if (subState == kBarcodeCoupon)
+    case wire::kBillStacked:
+        if (subState == wire::kBarcodeCoupon)
             ReadBarcode();
         billHandled = true;
         break;
@@ -199,7 +202,7 @@ void CVMC::HandleEscrow(std::uint8_t billType, bool& billHandled)
 {
     CVMCInterface* device = m_device.load();
     const int address = m_deviceAddress.load();
-    if (billType == kBarcodeCoupon)
+    if (billType == wire::kBarcodeCoupon)
         ReadBarcode();
     ReadCassettes();
     if (m_stackBills.load() != 0)
@@ -207,9 +210,9 @@ void CVMC::HandleEscrow(std::uint8_t billType, bool& billHandled)
     else
         device->ReturnBill(address);
     const CVMCInterface::PollReply last = device->GetLastPoll();
-    if (last.state == 0x81 && last.subState == kBarcodeCoupon)
+    if (last.state == wire::kBillStacked && last.subState == wire::kBarcodeCoupon)
         ReadBarcode();
-    if (last.state == 0x81 || last.state == 0x82)
+    if (last.state == wire::kBillStacked || last.state == wire::kBillReturned)
         billHandled = true;
 }
 

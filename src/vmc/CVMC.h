@@ -41,6 +41,11 @@ public:
     std::uint8_t GetBarcodeLength() const { return m_barcodeLength.load(); }
     void SetEnabledBills(std::uint32_t mask) { m_enabledBills.store(mask & 0xFFFFFF); }
     std::uint32_t GetEnabledBills() const { return m_enabledBills.load(); }
+    // The application's closing flag, cleared when a run starts.
+    void SetClosingFlag(std::atomic<int>* closing) { m_closingFlag.store(closing); }
+    // The escrow mask that re-enabling bills sends with the enabled ones.
+    void SetEscrowMask(std::uint32_t mask) { m_escrowMask.store(mask & 0xFFFFFF); }
+    std::uint32_t GetEscrowMask() const { return m_escrowMask.load(); }
     void SetDeviceAddress(int address) { m_deviceAddress.store(address); }
     int GetDeviceAddress() const { return m_deviceAddress.load(); }
     void SetOptions(std::uint32_t options) { m_options.store(options); }
@@ -92,6 +97,8 @@ private:
     std::atomic<std::uint32_t> m_securityLevels { 0 };
     std::atomic<std::uint8_t> m_barcodeLength { 18 };
     std::atomic<std::uint32_t> m_enabledBills { 0xFFFFFF };
+    std::atomic<std::uint32_t> m_escrowMask { 0xFFFFFF };
+    std::atomic<std::atomic<int>*> m_closingFlag { nullptr };
     // The stop byte; its address is the device interface's stop flag.
     std::atomic<std::uint8_t> m_stop { 0 };
     // The engine's own sleeps block on this until their time or a stop, so

@@ -91,7 +91,7 @@ TEST_F(PanelTest, BillTypeSendsBothMasksAndStoresThem)
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0], (Bytes { 0x02, 0x03, 0x0C, 0x34, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x03 }));
     EXPECT_EQ(m_application.Engine().GetEnabledBills(), 0x0Fu);
-    EXPECT_EQ(CProgramValues::Instance().escrowMask.load(), 0x3u);
+    EXPECT_EQ(m_application.Engine().GetEscrowMask(), 0x3u);
 }
 
 TEST_F(PanelTest, BillTypeWithAnEmptyEscrowMaskSendsNothing)
@@ -103,7 +103,7 @@ TEST_F(PanelTest, BillTypeWithAnEmptyEscrowMaskSendsNothing)
     EXPECT_EQ(m_panel.Run(CommandId::BillType), Outcome::NothingSent);
     EXPECT_TRUE(m_peer.Frames().empty());
     EXPECT_EQ(m_application.Engine().GetEnabledBills(), 0xFFFFFFu);
-    EXPECT_EQ(CProgramValues::Instance().escrowMask.load(), 0xFFFFFFu);
+    EXPECT_EQ(m_application.Engine().GetEscrowMask(), 0xFFFFFFu);
 }
 
 TEST_F(PanelTest, SecurityAndOptionsWithoutHexDigitSendNothing)

@@ -5,7 +5,6 @@
 #include "app/CPanelObserver.h"
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
-#include "link/ProgramValues.h"
 #include "support/PtyPeer.h"
 
 #include <gtest/gtest.h>
@@ -87,8 +86,6 @@ class PanelTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CProgramValues::Instance().SetSerialMode("9600,n,8,1");
-        CProgramValues::Instance().escrowMask.store(0xFFFFFF);
         m_application.Device().SetIntercommandInterval(0);
         ASSERT_NE(m_application.Device().OpenPort(0, 100), 0);
         m_application.Protocol().SetObserver(&m_log);

@@ -32,7 +32,7 @@ TEST_F(PanelTest, ChoosingAPortOpensItWithTheCheckedSpeed)
     EXPECT_TRUE(m_panel.ChooseSpeed(19200) == false);
     EXPECT_TRUE(m_panel.ChoosePort(0));
     EXPECT_EQ(m_panel.GetCurrentPort(), 0);
-    EXPECT_EQ(CProgramValues::Instance().SerialMode(), "19200,n,8,1");
+    EXPECT_EQ(m_application.Protocol().GetSerialMode(), "19200,n,8,1");
     // COM2 has no path: the open fails and the item stays the chosen one.
     EXPECT_FALSE(m_panel.ChoosePort(1));
     EXPECT_EQ(m_panel.GetCurrentPort(), 1);
@@ -72,15 +72,15 @@ TEST_F(PanelTest, AttachWithoutFoundPortChecksNoItem)
 // menu shows 9600 and a port chosen from it opens at 9600.
 TEST_F(PanelTest, NothingFoundLeavesTheMenuAt9600)
 {
-    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
+    m_application.Protocol().SetSerialMode("19200,n,8,1");
     m_panel.Attach(COperatorPanel::kNoPort);
     EXPECT_EQ(m_panel.GetSpeed(), 9600);
-    EXPECT_EQ(CProgramValues::Instance().SerialMode(), "9600,n,8,1");
+    EXPECT_EQ(m_application.Protocol().GetSerialMode(), "9600,n,8,1");
     ASSERT_TRUE(m_panel.ChoosePort(0));
-    EXPECT_EQ(CProgramValues::Instance().SerialMode(), "9600,n,8,1");
+    EXPECT_EQ(m_application.Protocol().GetSerialMode(), "9600,n,8,1");
 
     // A port found at 19200 keeps it.
-    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
+    m_application.Protocol().SetSerialMode("19200,n,8,1");
     m_panel.Attach(0);
     EXPECT_EQ(m_panel.GetSpeed(), 19200);
 }
@@ -123,7 +123,7 @@ TEST_F(PanelTest, PollingModeStartsAndStopsTheEngine)
     EXPECT_EQ(m_log.GetSequenceFlag(), 1);
     CVMC& engine = m_application.Engine();
     EXPECT_EQ(engine.GetEnabledBills(), 0xFFu);
-    EXPECT_EQ(CProgramValues::Instance().escrowMask.load(), 0u);
+    EXPECT_EQ(engine.GetEscrowMask(), 0u);
     EXPECT_EQ(engine.GetSecurityLevels(), 0x12u);
     EXPECT_EQ(engine.GetOptions(), 0u);
     EXPECT_TRUE(engine.GetResetAtStart());

@@ -1,7 +1,6 @@
 #include "app/CApplication.h"
 #include "app/CStartupObserver.h"
 #include "app/CommandLine.h"
-#include "link/ProgramValues.h"
 #include "support/PtyPeer.h"
 
 #include <gtest/gtest.h>
@@ -43,11 +42,9 @@ TEST(CommandLineWords, LongWordsAreCutAt1023)
 
 TEST(CommandLineWords, EdSetsTheEscrowMaskToZero)
 {
-    CProgramValues::Instance().escrowMask.store(0xFFFFFF);
     CApplication application(CPortTable(std::vector<std::string> {}));
     application.ApplyCommandLine(CommandLine::Parse("ED"));
-    EXPECT_EQ(CProgramValues::Instance().escrowMask.load(), 0u);
-    CProgramValues::Instance().escrowMask.store(0xFFFFFF);
+    EXPECT_EQ(application.Engine().GetEscrowMask(), 0u);
 }
 
 TEST(Version, TextHasFourParts)
@@ -71,13 +68,13 @@ public:
 };
 
 // A peer that answers POLL at `address` with idling, only while the
-// program's serial mode is `mode` (a pty has no baud rate of its own).
-PtyPeer::Responder AnswersAt(std::uint8_t address, std::string mode)
+// host's serial mode is `mode` (a pty has no baud rate of its own).
+PtyPeer::Responder AnswersAt(std::uint8_t address, std::string mode, const CKRMSProtocol& host)
 {
-    return [address, mode](const Bytes& frame) {
+    return [address, mode, &host](const Bytes& frame) {
         PeerReply reply;
         if (frame.size() >= 4 && frame[1] == address && frame[3] == 0x33
-            && CProgramValues::Instance().SerialMode() == mode)
+            && host.GetSerialMode() == mode)
             reply.bytes = MakeFrame(address, { 0x14, 0x00, 0x00 });
         return reply;
     };
@@ -88,13 +85,13 @@ PtyPeer::Responder AnswersAt(std::uint8_t address, std::string mode)
 TEST(PortSearch, FindsAValidatorAnsweringOnlyAt9600OnTheThirdPort)
 {
     PtyPeer first, second, third;
-    third.SetResponder(AnswersAt(3, "9600,n,8,1"));
     CApplication application(CPortTable({ first.SlavePath(), second.SlavePath(), third.SlavePath() }));
+    third.SetResponder(AnswersAt(3, "9600,n,8,1", application.Protocol()));
     application.Device().SetIntercommandInterval(0);
     TextRecorder recorder;
     EXPECT_EQ(application.SearchPorts(recorder), 2);
     EXPECT_EQ(application.Engine().GetDeviceAddress(), 3);
-    EXPECT_EQ(CProgramValues::Instance().SerialMode(), "9600,n,8,1");
+    EXPECT_EQ(application.Protocol().GetSerialMode(), "9600,n,8,1");
     EXPECT_EQ(recorder.texts, (std::vector<std::string> { "text: Bill Validator found on COM3" }));
     // Address 1 then 3 at 19200, then 1 then 3 at 9600.
     const auto frames = third.Commands();
@@ -118,7 +115,7 @@ TEST(PortSearch, CyclorUnitIsPreferredOverAValidator)
     TextRecorder recorder;
     EXPECT_EQ(application.SearchPorts(recorder), 0);
     EXPECT_EQ(application.Engine().GetDeviceAddress(), 1);
-    EXPECT_EQ(CProgramValues::Instance().SerialMode(), "19200,n,8,1");
+    EXPECT_EQ(application.Protocol().GetSerialMode(), "19200,n,8,1");
     EXPECT_EQ(recorder.texts, (std::vector<std::string> { "text: Cyclor Unit found on COM1" }));
     EXPECT_EQ(peer.Commands().size(), 1u);
 }
@@ -126,8 +123,8 @@ TEST(PortSearch, CyclorUnitIsPreferredOverAValidator)
 TEST(PortSearch, PortThatCannotOpenIsSkippedAtBothSpeeds)
 {
     PtyPeer peer;
-    peer.SetResponder(AnswersAt(3, "9600,n,8,1"));
     CApplication application(CPortTable({ "/dev/orvex-no-such-port", peer.SlavePath() }));
+    peer.SetResponder(AnswersAt(3, "9600,n,8,1", application.Protocol()));
     TextRecorder recorder;
     EXPECT_EQ(application.SearchPorts(recorder), 1);
     EXPECT_EQ(recorder.texts.back(), "text: Bill Validator found on COM2");

@@ -1,5 +1,4 @@
 #include "cli/COrvexCtl.h"
-#include "link/ProgramValues.h"
 #include "sim/CSimulator.h"
 
 #include <gtest/gtest.h>
@@ -58,7 +57,6 @@ protected:
     {
         m_path = m_simulator.StartPty();
         ASSERT_FALSE(m_path.empty()) << m_simulator.LastError();
-        CProgramValues::Instance().escrowMask.store(0xFFFFFF);
     }
     void TearDown() override { m_simulator.Stop(); }
     std::vector<std::string> On(std::vector<std::string> words, int address = 1)

@@ -2,7 +2,6 @@
 
 #include "decode/CExchangeLog.h"
 #include "device/CKRMSInterface.h"
-#include "link/ProgramValues.h"
 #include "sim/CSimulator.h"
 
 #include <gtest/gtest.h>
@@ -86,8 +85,6 @@ protected:
         m_simulator = std::make_unique<CSimulator>(options);
         m_slave = m_simulator->StartPty(link);
         ASSERT_FALSE(m_slave.empty()) << m_simulator->LastError();
-        CProgramValues::Instance().SetSerialMode("9600,n,8,1");
-        CProgramValues::Instance().escrowMask.store(0xFFFFFF);
         m_device = std::make_unique<CKRMSInterface>(CPortTable(std::vector<std::string> { link.empty() ? m_slave : link }));
         ASSERT_NE(m_device->OpenPort(0, kResponseTimeout), 0) << m_device->GetProtocol()->GetPort()->DescribePortError(0);
         m_device->SetIntercommandInterval(1);

@@ -55,7 +55,6 @@ TEST(LineLoss, PeerClosingMidReplyFailsTheExchangeAtOnce)
             return PeerReply {};
         return PeerReply { Bytes { 0x02, 0x03, 40, 0x14, 0x00, 0x00 }, std::chrono::milliseconds(0), true };
     });
-    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
     CKRMSProtocol protocol(CPortTable(std::vector<std::string> { peer.SlavePath() }));
     protocol.SetIntercommandInterval(0);
     const int responseTimeout = 3000;
@@ -88,7 +87,6 @@ TEST(LineLoss, RemovedLinkNamesThePathAndTheReturningUnitReopens)
     const std::string link = scratch.Path("ttyORVEX0");
     auto first = std::make_unique<CSimulator>(FastUnit());
     ASSERT_FALSE(first->StartPty(link).empty()) << first->LastError();
-    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
     CKRMSProtocol protocol(CPortTable(std::vector<std::string> { link }));
     protocol.SetIntercommandInterval(0);
     ASSERT_NE(protocol.OpenPort(0, 200), 0);
@@ -123,7 +121,6 @@ TEST(LineLoss, PathsThatAreNoSerialDeviceAreRefusedAndNeverWritten)
     { int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644); ASSERT_GE(fd, 0); ::close(fd); }
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     const std::vector<std::string> paths { "/dev/null", file, folder, scratch.Path("missing") };
-    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
     CKRMSProtocol protocol{ CPortTable(paths) };
     protocol.SetIntercommandInterval(0);
     for (int slot = 0; slot < static_cast<int>(paths.size()); ++slot) {
@@ -145,7 +142,6 @@ TEST(LineLoss, PathsThatAreNoSerialDeviceAreRefusedAndNeverWritten)
 TEST(LineLoss, ThePortIsNotHandedToProgramsStartedLater)
 {
     PtyPeer peer;
-    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
     CKRMSProtocol protocol(CPortTable(std::vector<std::string> { peer.SlavePath() }));
     ASSERT_NE(protocol.OpenPort(0, 200), 0);
     const int handle = protocol.GetPort()->GetHandle();

@@ -257,8 +257,7 @@ TEST_F(ProtocolTest, RefusedPortIndexes)
 
 TEST_F(ProtocolTest, ReopeningAt19200)
 {
-    CSerialModeGuard guard;
-    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
+    protocol.SetSerialMode("19200,n,8,1");
     ASSERT_NE(protocol.OpenPort(0, 150), 0);
     EXPECT_EQ(protocol.GetResponseTimeout(), 150);
     termios settings {};
@@ -266,7 +265,7 @@ TEST_F(ProtocolTest, ReopeningAt19200)
     EXPECT_EQ(cfgetospeed(&settings), B19200);
     Answer(3, { 0x14 });
     EXPECT_TRUE(protocol.Poll(3));
-    CProgramValues::Instance().SetSerialMode("9600,x,8,1");
+    protocol.SetSerialMode("9600,x,8,1");
     EXPECT_EQ(protocol.OpenPort(0, 150), 0);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link/ProgramValues.h"
 #include "protocol/CKRMSProtocol.h"
 #include "support/PtyPeer.h"
 
@@ -102,17 +101,5 @@ inline Bytes Command(std::uint8_t address, Bytes codeAndParameters)
     return MakeFrame(address, codeAndParameters);
 }
 
-// Restores the program-wide serial mode a test changed.
-class CSerialModeGuard {
-public:
-    CSerialModeGuard()
-        : m_saved(CProgramValues::Instance().SerialMode())
-    {
-    }
-    ~CSerialModeGuard() { CProgramValues::Instance().SetSerialMode(m_saved); }
-
-private:
-    std::string m_saved;
-};
 
 } // namespace orvex::test

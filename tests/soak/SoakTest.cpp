@@ -9,7 +9,6 @@
 #include "decode/CExchangeLog.h"
 #include "device/CKRMSInterface.h"
 #include "link/CCommand.h"
-#include "link/ProgramValues.h"
 #include "sim/CSimulator.h"
 #include "vmc/CVMC.h"
 
@@ -198,7 +197,6 @@ TEST(Soak, EveryExchangeIsLoggedWholeAndInOrder)
     CSimulator simulator(options);
     const std::string path = simulator.StartPty();
     ASSERT_FALSE(path.empty()) << simulator.LastError();
-    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
 
     CKRMSInterface device(CPortTable(std::vector<std::string> { path }));
     ASSERT_NE(device.OpenPort(0, 500), 0);

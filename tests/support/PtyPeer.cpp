@@ -1,7 +1,8 @@
 #include "support/PtyPeer.h"
 
 #include "link/CPtyPair.h"
-#include "link/CheckCode.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,23 +15,7 @@ namespace orvex::test {
 
 Bytes MakeFrame(std::uint8_t address, const Bytes& data)
 {
-    Bytes frame;
-    std::size_t length = data.size() + 5;
-    frame.push_back(0x02);
-    frame.push_back(address);
-    if (length <= 255) {
-        frame.push_back(static_cast<std::uint8_t>(length));
-    } else {
-        length += 2;
-        frame.push_back(0);
-        frame.push_back(static_cast<std::uint8_t>(length >> 8));
-        frame.push_back(static_cast<std::uint8_t>(length & 0xFF));
-    }
-    frame.insert(frame.end(), data.begin(), data.end());
-    std::uint16_t code = CheckCodeOver(frame.data(), frame.size());
-    frame.push_back(static_cast<std::uint8_t>(code & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(code >> 8));
-    return frame;
+    return BuildFrame(address, data);
 }
 
 PtyPeer::PtyPeer()
@@ -129,22 +114,18 @@ void PtyPeer::Run()
         }
         pending.insert(pending.end(), chunk, chunk + got);
         while (true) {
-            while (!pending.empty() && pending.front() != 0x02)
+            while (!pending.empty() && pending.front() != wire::kSync)
                 pending.erase(pending.begin());
-            if (pending.size() < 3)
+            // The peer records what the host wrote, check code right or not.
+            int frameLength = 0;
+            FrameVerdict verdict = JudgeFrame(pending, frameLength);
+            if (verdict == FrameVerdict::NeedMore)
                 break;
-            std::size_t length = pending[2];
-            if (length == 0) {
-                if (pending.size() < 5)
-                    break;
-                length = static_cast<std::size_t>(pending[3] * 256 + pending[4]);
-            }
-            if (length < 6) {
+            if (verdict == FrameVerdict::BadLength) {
                 pending.erase(pending.begin());
                 continue;
             }
-            if (pending.size() < length)
-                break;
+            auto length = static_cast<std::size_t>(frameLength);
             Bytes frame(pending.begin(), pending.begin() + static_cast<long>(length));
             pending.erase(pending.begin(), pending.begin() + static_cast<long>(length));
             Serve(frame);

@@ -1,9 +1,10 @@
 #include "FakeDevice.h"
 
-#include "link/ProgramValues.h"
 #include "vmc/CVMC.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <algorithm>
 
@@ -31,7 +32,6 @@ protected:
     {
         m_device.SetPollInterval(1);
         m_engine.SetDeviceAddress(1);
-        orvex::CProgramValues::Instance().escrowMask.store(0xFFFFFF);
     }
     void TearDown() override { m_engine.Stop(); }
 
@@ -107,7 +107,7 @@ TEST_F(EngineTest, BarcodeCouponIsReadInEscrowAndWhenStacked)
 TEST_F(EngineTest, DisabledDeviceIsEnabledWithBothMasks)
 {
     m_engine.SetEnabledBills(0x00000F);
-    orvex::CProgramValues::Instance().escrowMask.store(0x3);
+    m_engine.SetEscrowMask(0x3);
     m_device.SetPollScript([](int) { return FakeDevice::PollAnswer { 0, 0x19, 0 }; });
     ASSERT_TRUE(m_engine.Start());
     ASSERT_TRUE(m_device.WaitFor("EnableBills", 2));
@@ -247,12 +247,13 @@ TEST(EngineThread, StopRightAfterStartIsNotLost)
 TEST(EngineThread, RunWithoutDeviceEndsAtOnce)
 {
     CVMC engine(nullptr);
-    orvex::CProgramValues::Instance().closing.store(1);
+    std::atomic<int> closing { 1 };
+    engine.SetClosingFlag(&closing);
     ASSERT_TRUE(engine.Start());
     EXPECT_TRUE(engine.WaitForEnd(3s));
     EXPECT_EQ(engine.GetExitCode(), CVMC::kNoDevice);
     // Run clears the closing flag first.
-    EXPECT_EQ(orvex::CProgramValues::Instance().closing.load(), 0);
+    EXPECT_EQ(closing.load(), 0);
 }
 
 TEST(EngineThread, StartWhileRunningIsRefused)

@@ -1,5 +1,4 @@
 #include "device/CKRMSInterface.h"
-#include "link/ProgramValues.h"
 #include "protocol/COutputInterface.h"
 #include "sim/CSimulator.h"
 #include "vmc/CVMC.h"
@@ -73,8 +72,6 @@ protected:
         m_simulator = std::make_unique<CSimulator>(options);
         const std::string path = m_simulator->StartPty();
         ASSERT_FALSE(path.empty()) << m_simulator->LastError();
-        CProgramValues::Instance().SetSerialMode("9600,n,8,1");
-        CProgramValues::Instance().escrowMask.store(0xFFFFFF);
         m_device = std::make_unique<CKRMSInterface>(CPortTable(std::vector<std::string> { path }));
         ASSERT_NE(m_device->OpenPort(0, 200), 0);
         m_device->SetIntercommandInterval(2);

@@ -5,7 +5,6 @@
 #include "app/CApplication.h"
 #include "app/window/CSearchBCDlg.h"
 #include "app/window/CStartupRunner.h"
-#include "link/ProgramValues.h"
 #include "support/PtyPeer.h"
 
 #include <gtest/gtest.h>
@@ -44,8 +43,6 @@ struct StartupRun {
 StartupRun RunStartup(const std::vector<std::string>& ports, std::vector<std::string> words = {})
 {
     EnsureApplication();
-    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
-    CProgramValues::Instance().closing.store(0);
     StartupRun run;
     MessageBoxCloser closer;
     CApplication application { CPortTable(ports) };
@@ -153,7 +150,6 @@ TEST(Startup, TheSearchWindowIgnoresEscapeAndClose)
 TEST(Startup, CancelStopsTheSearchAndOpensTheMainWindowOnNoDevice)
 {
     EnsureApplication();
-    CProgramValues::Instance().SetSerialMode("9600,n,8,1");
     std::vector<std::unique_ptr<PtyPeer>> silent;
     std::vector<std::string> ports;
     for (int i = 0; i < 4; ++i) {

@@ -3,7 +3,6 @@
 #ifdef ORVEX_HAVE_WINDOW
 
 #include "app/window/CLogListModel.h"
-#include "link/ProgramValues.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -104,10 +103,6 @@ WindowRig::WindowRig(Setup setup)
     : m_simulator(setup.sim)
 {
     EnsureApplication();
-    CProgramValues& values = CProgramValues::Instance();
-    values.closing.store(0);
-    values.escrowMask.store(0xFFFFFF);
-    values.SetSerialMode("9600,n,8,1");
 
     std::vector<std::string> paths;
     if (setup.startSim) {
@@ -135,7 +130,6 @@ WindowRig::~WindowRig()
     m_application.reset();
     m_messages.reset();
     m_simulator.Stop();
-    CProgramValues::Instance().closing.store(0);
 }
 
 bool WindowRig::Click(int id, std::chrono::milliseconds timeout)

@@ -19,7 +19,6 @@
 #include "app/window/GuiCall.h"
 #include "app/window/ProgramIcon.h"
 #include "decode/CExchangeLog.h"
-#include "link/ProgramValues.h"
 #include "vmc/CVMC.h"
 
 #include <QApplication>
@@ -1230,7 +1229,7 @@ void CKRMSCYVMCDlg::RequestClose()
     m_application.Engine().RequestStop();
     m_handlerStop.store(1);
     m_application.Device().WakeWaits();
-    CProgramValues::Instance().closing.store(1);
+    m_application.RequestClosing();
     if (m_closeRequested)
         return;
     m_closeRequested = true;
