@@ -5,11 +5,15 @@
 // runs are fed once whole and once in pieces of the split length: both
 // give the same exchanges, and every byte fed comes out in exactly one
 // frame (nothing dropped, nothing made up). Every exchange's record is built.
+// When no run is cut into pieces the second feed would be the first again
+// and is left out; the runs point into the input instead of copying it.
 #include "capture/CExchangeAssembler.h"
 #include "capture/WireRecord.h"
 #include "support/CFuzzInput.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,11 +25,12 @@ namespace {
 struct Run {
     WireDirection direction;
     std::size_t split;
-    std::vector<std::uint8_t> bytes;
+    std::span<const std::uint8_t> bytes;
 };
 
-// Keeps what each exchange showed; the records and stray lines are built
-// for the first run only (the second must match it frame for frame).
+// Keeps what each exchange showed, all in one text; the records and stray
+// lines are built for the first run only (the second must match it frame
+// for frame).
 class CCollect : public CExchangeListener {
 public:
     explicit CCollect(bool lines)
@@ -34,7 +39,8 @@ public:
     }
     void OnExchange(const WireExchange& exchange) override
     {
-        std::string& text = shown.emplace_back();
+        std::string& text = shown;
+        text += '|';
         text += static_cast<char>('0' - exchange.result);
         for (const WireFrame& frame : exchange.frames) {
             bytes += frame.bytes.size();
@@ -50,7 +56,7 @@ public:
             (void)RecordOf(exchange);
     }
     void OnEvent(const WireEvent&) override { }
-    std::vector<std::string> shown;
+    std::string shown;
     std::size_t bytes { 0 };
 
 private:
@@ -63,17 +69,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     CFuzzInput input(data, size);
     std::vector<Run> runs;
+    runs.reserve(64);
     std::size_t total = 0;
+    bool cut = false;
     while (!input.Empty() && runs.size() < 64) {
         const std::uint8_t kind = input.Byte();
         const WireDirection direction = (kind & 3) == 0 ? WireDirection::FromController
             : (kind & 3) == 1                          ? WireDirection::FromDevice
                                                        : WireDirection::Unknown;
-        Run run { direction, static_cast<std::size_t>(kind >> 4), input.Bytes(input.Byte()) };
+        const std::size_t split = kind >> 4;
+        const Run run { direction, split, input.Span(input.Byte()) };
         total += run.bytes.size();
-        runs.push_back(std::move(run));
+        cut = cut || (split != 0 && split < run.bytes.size());
+        runs.push_back(run);
     }
     CCollect whole(true);
+    whole.shown.reserve(2 * total + 64);
     CCollect pieces(false);
     {
         CExchangeAssembler assembler(whole);
@@ -82,6 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             assembler.Feed(0, run.direction, time += 1000, run.bytes);
         assembler.Finish();
     }
+    if (!cut) {
+        if (whole.bytes != total)
+            std::abort();
+        return 0;
+    }
+    pieces.shown.reserve(whole.shown.size());
     {
         CExchangeAssembler assembler(pieces);
         std::int64_t time = 0;
@@ -89,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             time += 1000;
             const std::size_t step = run.split == 0 ? run.bytes.size() : run.split;
             for (std::size_t at = 0; at < run.bytes.size(); at += step)
-                assembler.Feed(0, run.direction, time, std::span(run.bytes).subspan(at, std::min(step, run.bytes.size() - at)));
+                assembler.Feed(0, run.direction, time, run.bytes.subspan(at, std::min(step, run.bytes.size() - at)));
         }
         assembler.Finish();
     }

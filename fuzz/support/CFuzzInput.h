@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,15 @@ public:
     {
         std::size_t value = limit < 256 ? Byte() : Word();
         return limit == 0 ? 0 : value % (limit + 1);
+    }
+    // The next `count` bytes (fewer at the end) where they lie, not copied.
+    std::span<const std::uint8_t> Span(std::size_t count)
+    {
+        if (count > Remaining())
+            count = Remaining();
+        const std::span<const std::uint8_t> bytes(m_data + m_position, count);
+        m_position += count;
+        return bytes;
     }
     std::vector<std::uint8_t> Bytes(std::size_t count)
     {
