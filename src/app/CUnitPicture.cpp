@@ -1,22 +1,13 @@
 #include "app/CUnitPicture.h"
 
 #include "decode/FrameBytes.h"
+#include "link/WireVocabulary.h"
 
 #include <cstdio>
 
 namespace orvex {
 
 namespace {
-
-constexpr std::uint8_t kDispensing = 0x1D;
-constexpr std::uint8_t kDispensed = 0x25;
-constexpr std::uint8_t kUnloaded = 0x26;
-constexpr std::uint8_t kInvalidBillNumber = 0x28;
-constexpr std::uint8_t kStacked = 0x81;
-constexpr std::uint8_t kWaitingForRemoval = 1;
-constexpr int kEscrowType = 24;
-constexpr int kNotAssignedType = 31;
-constexpr int kCyclorAddress = 1;
 
 bool Answered(std::span<const std::string> record)
 {
@@ -41,8 +32,8 @@ void CUnitPicture::OnExchange(std::string_view name, std::span<const std::string
         // Pairs of bill type and count after the command code.
         for (int offset = 4; offset + 1 < sent.DataEnd(); offset += 2) {
             int count = sent.Byte(offset + 1);
-            if (count != 0 && count != 0xFF)
-                m_pendingDispense.push_back({ sent.Byte(offset) & 0x1F, count });
+            if (count != 0 && count != wire::kNoCount)
+                m_pendingDispense.push_back({ sent.Byte(offset) & wire::kBillTypeMask, count });
         }
     } else if (name == "UNLOAD") {
         CFrameBytes sent;
@@ -70,10 +61,10 @@ void CUnitPicture::OnCassetteStatus(std::span<const std::string> record)
         std::uint8_t flags = reply.Byte(offset);
         Cassette& cassette = m_snapshot.cassettes[static_cast<std::size_t>(i)];
         cassette.known = true;
-        cassette.present = (flags & 0x80) != 0;
-        cassette.full = (flags & 0x40) != 0;
-        cassette.billType = flags & 0x1F;
-        cassette.escrow = cassette.billType == kEscrowType;
+        cassette.present = (flags & wire::kCassettePresent) != 0;
+        cassette.full = (flags & wire::kCassetteFull) != 0;
+        cassette.billType = flags & wire::kBillTypeMask;
+        cassette.escrow = cassette.billType == wire::kEscrowBillType;
         cassette.assigned = cassette.billType < kBillTypes;
         cassette.count = reply.Byte(offset + 1);
         if (cassette.full && cassette.count > 0)
@@ -92,11 +83,11 @@ void CUnitPicture::OnPoll(std::span<const std::string> record)
     std::lock_guard guard(m_mutex);
     Snapshot& unit = m_snapshot;
     switch (state) {
-    case kStacked: {
+    case wire::kBillStacked: {
         // Each stacked bill is told once: the poll's ACK takes the event.
         ++unit.billsIn;
-        unit.moneyIn += Value(second & 0x1F);
-        if (address == kCyclorAddress) {
+        unit.moneyIn += Value(second & wire::kBillTypeMask);
+        if (address == wire::kCyclorAddress) {
             if (third == 0) {
                 ++unit.dropBox;
             } else if (third <= kShownCassettes) {
@@ -107,15 +98,15 @@ void CUnitPicture::OnPoll(std::span<const std::string> record)
         }
         break;
     }
-    case kDispensing:
-        if (second == kWaitingForRemoval && !m_pendingDispense.empty()) {
+    case wire::kDispensing:
+        if (second == wire::kWaitingForRemoval && !m_pendingDispense.empty()) {
             int waiting = 0;
             for (const Request& request : m_pendingDispense)
                 waiting += request.count;
             unit.dispenser = waiting;
         }
         break;
-    case kDispensed:
+    case wire::kDispensed:
         // Paid out: the request becomes the session's money out, and the
         // cassettes of its bill types lose the bills until their next status.
         for (const Request& request : m_pendingDispense) {
@@ -127,10 +118,10 @@ void CUnitPicture::OnPoll(std::span<const std::string> record)
         m_pendingDispense.clear();
         unit.dispenser = 0;
         break;
-    case kInvalidBillNumber:
+    case wire::kInvalidBillNumber:
         m_pendingDispense.clear();
         break;
-    case kUnloaded:
+    case wire::kUnloaded:
         if (m_pendingUnloadCassette >= 0) {
             int moved = second != 0 ? second : m_pendingUnloadCount;
             unit.dropBox += moved;
@@ -210,7 +201,7 @@ void CUnitPicture::Describe(Cassette& cassette) const
     else
         cassette.billText = BillText(m_billTable, cassette.billType);
     cassette.status = !cassette.present                  ? "not present"
-        : cassette.billType == kNotAssignedType          ? "not assigned"
+        : cassette.billType == wire::kUnassignedBillType          ? "not assigned"
         : cassette.full                                  ? "FULL"
                                                          : "OK";
 }
