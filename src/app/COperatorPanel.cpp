@@ -164,7 +164,8 @@ COperatorPanel::Outcome COperatorPanel::Report(bool ok, const CommandRow& row)
     if (code == 0)
         text += kUnexpectedReply; // failed with no code: the reply was short or did not fit
     else
-        text += row.failure == FailureText::Device ? CVMCInterface::ResultText(code) : CKRMSProtocol::ErrorText(code);
+        text += (row.failure == FailureText::Device ? CVMCInterface::ResultText(code) : CKRMSProtocol::ErrorText(code))
+            + m_protocol.LineFaultSuffix();
     SetResultLine(std::move(text), true);
     return Outcome::Failed;
 }
@@ -175,7 +176,7 @@ COperatorPanel::Outcome COperatorPanel::ReportCode(int code, const CommandRow& r
         SetResultLine(std::string(row.success), true);
         return Outcome::Succeeded;
     }
-    SetResultLine(std::string(row.prefix) + CVMCInterface::ResultText(code), true);
+    SetResultLine(std::string(row.prefix) + CVMCInterface::ResultText(code) + m_protocol.LineFaultSuffix(), true);
     return Outcome::Failed;
 }
 
@@ -270,7 +271,8 @@ COperatorPanel::Outcome COperatorPanel::InitializeBC(const CommandRow& row)
                 // interface's own when the sequence refused a state.
                 const int last = m_protocol.GetLastResultCode();
                 SetResultLine(std::string(row.prefix)
-                        + (last != 0 ? CKRMSProtocol::ErrorText(last) : CVMCInterface::ResultText(code)),
+                        + (last != 0 ? CKRMSProtocol::ErrorText(last) : CVMCInterface::ResultText(code))
+                        + m_protocol.LineFaultSuffix(),
                     true);
                 outcome = Outcome::Failed;
             }

@@ -1,6 +1,7 @@
 #include "cli/CliArguments.h"
 
 #include "app/CommandRegistry.h"
+#include "link/NetworkPortName.h"
 
 #include <algorithm>
 #include <array>
@@ -288,6 +289,14 @@ CliParseResult ParseArguments(const std::vector<std::string>& arguments)
             } else if (!value.empty() && value[0] == '/' && value.find('\0') == std::string::npos) {
                 options.portIndex = 0;
                 options.portPath = value;
+            } else if (IsNetworkPortName(value)) {
+                std::string why;
+                if (!ParseNetworkPortName(value, &why)) {
+                    error = Quote(value) + ": " + why;
+                    return result;
+                }
+                options.portIndex = 0;
+                options.portPath = value;
             } else {
                 error = Quote(value) + ": --port must be COM1 to COM16 or a device path";
                 return result;
@@ -404,7 +413,8 @@ std::string UsageText()
     std::string text = R"(usage: orvexctl [OPTIONS] COMMAND [ARGUMENTS]
 
 Options (before COMMAND):
-  --port P            COMn (n = 1..16) or a device path; default COM1
+  --port P            COMn (n = 1..16), a device path, tcp://HOST:PORT or
+                      rfc2217://HOST:PORT; default COM1
   --baud B            9600 (default) or 19200
   --address A         bus address 0..4; default 3
   --timeout MS        response timeout; default 200

@@ -1,6 +1,7 @@
 #include "link/CCOMPort.h"
 
 #include "link/LineMode.h"
+#include "link/NetworkPortName.h"
 
 #include <cerrno>
 #include <chrono>
@@ -56,6 +57,14 @@ int CCOMPort::OpenSlot(int portIndex)
 void CCOMPort::Probe()
 {
     for (int i = 0; i < CPortTable::kSlots; ++i) {
+        // A network line is not connected only to be looked at: a server
+        // with one client at a time would see a stranger come and go.
+        if (IsNetworkPortName(m_table.Path(i))) {
+            int error = ParseNetworkPortName(m_table.Path(i)) ? 0 : EINVAL;
+            m_probeError[static_cast<std::size_t>(i)] = error;
+            m_portError[static_cast<std::size_t>(i)] = error;
+            continue;
+        }
         int error = OpenSlot(i);
         m_probeError[static_cast<std::size_t>(i)] = error;
         if (error == 0)
@@ -175,6 +184,8 @@ std::string CCOMPort::DescribePortError(int portIndex) const
     int error = GetPortError(portIndex);
     if (error == 0)
         return where + ": could be opened";
+    if (IsNetworkPortName(path))
+        return DescribeNetworkError(path, error);
     std::string text = where + ": " + std::strerror(error);
     if (error == EACCES)
         text += " (the user may need to be in the dialout group)";

@@ -57,6 +57,10 @@ CCommand CKRMSProtocol::Execute(const CCommand& frame, int address, std::string_
 bool CKRMSProtocol::Refuse()
 {
     m_lastResultCode.store(kOk);
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_lineFault = {};
+    }
     return false;
 }
 

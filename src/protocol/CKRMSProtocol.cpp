@@ -181,6 +181,7 @@ CCommand CKRMSProtocol::Exchange(const CCommand& command, int address)
     m_exchangeRecord.clear();
 
     CCommand reply = Transact(command, address);
+    NoteLineFault(reply);
     AppendLines("-> ", m_lastSent);
 
     if (reply.GetStatus() != 0) {
@@ -207,6 +208,39 @@ CCommand CKRMSProtocol::Exchange(const CCommand& command, int address)
     AppendLines("-> ", m_lastSent);
     Pause();
     return reply;
+}
+
+void CKRMSProtocol::NoteLineFault(const CCommand& reply)
+{
+    LineResult fault;
+    if (reply.GetStatus() != 0 && IsLineGone(m_port->GetLastFault().fault))
+        fault = m_port->GetLastFault();
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_lineFault = fault;
+    }
+    if (fault.Complete()) {
+        if (reply.GetStatus() == 0)
+            m_lineGoneLogged = false;
+        return;
+    }
+    if (m_lineGoneLogged)
+        return;
+    m_lineGoneLogged = true;
+    if (COutputInterface* observer = m_observer.load())
+        observer->OutputLine(m_port->DescribeLastFault());
+}
+
+LineResult CKRMSProtocol::GetLastLineFault() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_lineFault;
+}
+
+std::string CKRMSProtocol::LineFaultSuffix() const
+{
+    std::string cause = DescribeLineFault(GetLastLineFault());
+    return cause.empty() ? cause : " (" + cause + ")";
 }
 
 void CKRMSProtocol::CommandDone(const std::string& name)

@@ -81,6 +81,13 @@ public:
     const CCommand& GetLastSent() const;
 
     int GetLastResultCode() const { return m_lastResultCode.load(); }
+    // Why the line failed the last exchange when it went away or failed
+    // (device disconnected, connection lost, an I/O error); LineFault::None
+    // after a plain time-out or a good exchange.
+    LineResult GetLastLineFault() const;
+    // " (device disconnected)" and the like for a result line; empty when
+    // the line did not fail.
+    std::string LineFaultSuffix() const;
     void SetLastResultCode(int code) { m_lastResultCode.store(code); }
     int GetResponseTimeout() const { return m_responseTimeout.load(); }
     void SetIntercommandInterval(int milliseconds) { m_intercommandInterval.store(milliseconds < 0 ? 0 : milliseconds); }
@@ -180,6 +187,9 @@ protected:
 
 private:
     void Pause();
+    // Keeps the line's cause of a failed exchange, and logs a line that
+    // went away once (not once per command) until an exchange succeeds.
+    void NoteLineFault(const CCommand& reply);
     void AppendLines(const char* prefix, const CCommand& frame);
     bool HoldsLock() const;
     // Releases the lock once if this thread's exchange took it.
@@ -223,6 +233,8 @@ private:
     PollReply m_lastPoll;
     PollReply m_lastReaderPoll;
     std::array<CassetteRecord, kCassettes> m_cassetteTable {};
+    LineResult m_lineFault;
+    bool m_lineGoneLogged { false }; // written only by the lock's holder
 
     CExchangeLock m_lock;
     std::atomic<std::thread::id> m_lockHolder {};
