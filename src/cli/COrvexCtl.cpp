@@ -11,6 +11,7 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "link/CCOMPort.h"
+#include "link/PortDescription.h"
 
 #include "Version.h"
 
@@ -150,7 +151,8 @@ int COrvexCtl::RunPorts(const CliOptions& options)
     const CPortTable& table = port.GetPortTable();
     for (int index = 0; index < CPortTable::kSlots; ++index) {
         const std::string& path = table.Path(index);
-        m_out << CPortTable::Name(index) << ' ' << (path.empty() ? "-" : path) << ' ' << port.GetPortError(index) << '\n';
+        m_out << CPortTable::Name(index) << ' ' << (path.empty() ? "-" : path) << ' ' << port.GetPortError(index)
+              << (path.empty() ? std::string() : DescribePortColumns(DescribePort(path))) << '\n';
     }
     return kSucceeded;
 }

@@ -83,7 +83,10 @@ int CCOMPort::Open(int portIndex, const char* mode, int readTimeoutConstant)
         return 0;
     }
     m_openIndex = portIndex;
+    m_lastIndex = portIndex;
     m_lastFault = {};
+    m_mode = mode ? mode : "";
+    m_identity = DescribePort(m_table.Path(portIndex));
     auto lineMode = ParseLineMode(mode ? mode : "");
     if (!lineMode)
         return 0;
@@ -197,6 +200,23 @@ std::string CCOMPort::DescribePortError(int portIndex) const
 } // namespace orvex
 
 namespace orvex {
+
+int CCOMPort::Reopen(const std::string& path)
+{
+    if (!CPortTable::IsValidIndex(m_lastIndex))
+        return 0;
+    const PortDescription identity = m_identity;
+    const std::string mode = m_mode;
+    m_table.SetPath(m_lastIndex, path);
+    int opened = Open(m_lastIndex, mode.c_str(), m_readTimeoutConstant);
+    // The identity is the adapter's, not its node's: keep the by-id name
+    // and serial even when the node is new.
+    if (opened != 0) {
+        m_identity.byId = identity.byId.empty() ? m_identity.byId : identity.byId;
+        m_identity.serial = identity.serial.empty() ? m_identity.serial : identity.serial;
+    }
+    return opened;
+}
 
 std::string CCOMPort::DescribeLastFault() const
 {

@@ -3,6 +3,7 @@
 #include "link/CLineTap.h"
 #include "link/CPortTable.h"
 #include "link/CSerialLine.h"
+#include "link/PortDescription.h"
 
 #include <array>
 #include <cstdint>
@@ -59,6 +60,13 @@ public:
     // Told about every byte read or written and about opening, closing and
     // RTS; null for none. Set while no exchange runs.
     void SetTap(CLineTap* tap) { m_tap = tap; }
+    // The adapter the open port was opened on (path, by-id name, USB ids
+    // and serial number), to find it again after it went away.
+    const PortDescription& GetOpenIdentity() const { return m_identity; }
+    // Opens the last opened slot again, now at `path` (the same adapter
+    // under a new name), with the same line mode and time-out. Non-zero
+    // on success.
+    int Reopen(const std::string& path);
 
 private:
     int OpenSlot(int portIndex);
@@ -74,6 +82,9 @@ private:
     int m_lastReadCount { 0 };
     LineResult m_lastFault;
     CLineTap* m_tap { nullptr };
+    PortDescription m_identity;
+    std::string m_mode;
+    int m_lastIndex { -1 };
 };
 
 } // namespace orvex

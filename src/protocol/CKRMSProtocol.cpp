@@ -1,5 +1,6 @@
 #include "protocol/CKRMSProtocol.h"
 
+#include "link/CLineReturnWait.h"
 #include "link/CheckCode.h"
 #include "link/Frame.h"
 #include "link/WireVocabulary.h"
@@ -287,9 +288,35 @@ std::uint16_t CKRMSProtocol::ComputeCheckCode(const std::uint8_t* frame)
     return CheckCodeCompute(frame);
 }
 
+bool CKRMSProtocol::ReconnectPort(const std::function<bool()>& stopRequested)
+{
+    CLineReturnWait wait(m_port->GetOpenIdentity());
+    std::string path = wait.Wait(stopRequested, [this](const std::string& candidate) {
+        if (!m_lock.TryAcquireFor(kLockWait))
+            return false;
+        int opened = m_port->Reopen(candidate);
+        if (opened != 0)
+            m_lineGoneLogged = false;
+        m_lock.Release();
+        return opened != 0;
+    });
+    if (path.empty())
+        return false;
+    if (COutputInterface* observer = m_observer.load())
+        observer->OutputLine(path + ": connected again");
+    return true;
+}
+
 void CKRMSProtocol::LineResetPulse()
 {
     m_port->SetRts(1);
+    // A remote end that cannot move RTS (ser2net serving a pty, a raw TCP
+    // line) is said once; the pulse still takes its time.
+    if (m_port->GetLastFault().fault == LineFault::Unconfirmed && !m_rtsUnconfirmedLogged.exchange(true)) {
+        if (COutputInterface* observer = m_observer.load())
+            observer->OutputLine(m_port->GetPortTable().Path(m_port->GetOpenIndex()) + ": RTS "
+                + DescribeLineFault(m_port->GetLastFault()));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     m_port->SetRts(0);
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -88,6 +89,10 @@ public:
     // " (device disconnected)" and the like for a result line; empty when
     // the line did not fail.
     std::string LineFaultSuffix() const;
+    // After the line went away: waits (sleeping, until `stopRequested`
+    // says so) for the same adapter or server to come back and reopens it
+    // with the same settings. Logs the return. False when stopped first.
+    bool ReconnectPort(const std::function<bool()>& stopRequested);
     void SetLastResultCode(int code) { m_lastResultCode.store(code); }
     int GetResponseTimeout() const { return m_responseTimeout.load(); }
     void SetIntercommandInterval(int milliseconds) { m_intercommandInterval.store(milliseconds < 0 ? 0 : milliseconds); }
@@ -235,6 +240,7 @@ private:
     std::array<CassetteRecord, kCassettes> m_cassetteTable {};
     LineResult m_lineFault;
     bool m_lineGoneLogged { false }; // written only by the lock's holder
+    std::atomic<bool> m_rtsUnconfirmedLogged { false };
 
     CExchangeLock m_lock;
     std::atomic<std::thread::id> m_lockHolder {};

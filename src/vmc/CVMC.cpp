@@ -2,6 +2,7 @@
 
 #include "device/CVMCInterface.h"
 #include "link/WireVocabulary.h"
+#include "protocol/CKRMSProtocol.h"
 
 #include <algorithm>
 
@@ -140,6 +141,15 @@ int CVMC::Run()
     while (!StopRequested()) {
         int state = 0, subState = 0;
         if (device->Poll(state, subState, address) != 0) {
+            CKRMSProtocol* protocol = device->GetProtocol();
+            if (protocol != nullptr && IsLineGone(protocol->GetLastLineFault().fault)) {
+                if (!AwaitLine())
+                    break;
+                failedPolls = 0;
+                billHandled = false;
+                nextPoll = Clock::now() + std::chrono::milliseconds(device->GetPollInterval());
+                continue;
+            }
             ++failedPolls;
             if (failedPolls > kFailedPollsBeforeLostContact)
                 HandleLostContact();
@@ -225,6 +235,23 @@ void CVMC::HandleLostContact()
     // reset (with its 2.5 s pause) would only hold up the stop.
     if (reached == 0 && !StopRequested() && m_busResetOnLostContact.load() != 0)
         device->BusReset(address);
+}
+
+bool CVMC::AwaitLine()
+{
+    CVMCInterface* device = m_device.load();
+    m_lineState.store(EngineLineState::WaitingForLine);
+    const bool back = device->GetProtocol()->ReconnectPort([this] { return StopRequested(); });
+    m_lineState.store(EngineLineState::Connected);
+    if (!back || StopRequested())
+        return false;
+    if (device->InitRecycler(m_securityLevels.load(), m_barcodeLength.load(), m_options.load(), m_deviceAddress.load(),
+            m_resetAtStart.load())
+        != 0)
+        HandleLostContact();
+    if (!StopRequested() && !ReadCassettes())
+        HandleLostContact();
+    return !StopRequested();
 }
 
 bool CVMC::ReadCassettes()

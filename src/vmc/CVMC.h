@@ -14,6 +14,9 @@ namespace orvex {
 
 class CVMCInterface;
 
+// Whether the engine's line is there, or gone and awaited.
+enum class EngineLineState { Connected, WaitingForLine };
+
 // The simulated vending machine controller of polling mode: a worker
 // thread that initialises the device, polls it, enables the bills, stacks
 // or returns every escrowed bill, re-initialises after a power-up and
@@ -76,6 +79,8 @@ public:
     int GetRunCount() const { return m_runCount.load(); }
 
     std::array<CassetteRecord, kCassettes> GetCassettes() const;
+    // WaitingForLine while the adapter (or server) of the port is away.
+    EngineLineState GetLineState() const { return m_lineState.load(); }
 
 private:
     void ThreadMain();
@@ -87,6 +92,9 @@ private:
     bool ActOnState(std::uint8_t state, std::uint8_t subState, bool& billHandled);
     void HandleEscrow(std::uint8_t billType, bool& billHandled);
     void HandleLostContact();
+    // The line went away: waits for it to come back, then initialises the
+    // unit again as after a lost contact. False when stopped first.
+    bool AwaitLine();
     bool ReadCassettes();
     void ReadBarcode();
     // Sleeps until `until`, waking early when the stop byte is set.
@@ -120,6 +128,7 @@ private:
     std::atomic<bool> m_running { false };
     std::atomic<int> m_exitCode { 0 };
     std::atomic<int> m_runCount { 0 };
+    std::atomic<EngineLineState> m_lineState { EngineLineState::Connected };
 };
 
 } // namespace orvex
