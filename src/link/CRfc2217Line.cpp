@@ -202,14 +202,15 @@ LineResult CRfc2217Line::SendQueued(Deadline deadline)
     return Send(queued.data(), queued.size(), deadline);
 }
 
-bool CRfc2217Line::WaitForAnswer(std::uint8_t command, unsigned before, Deadline deadline)
+LineResult CRfc2217Line::WaitForAnswer(std::uint8_t command, unsigned before, Deadline deadline)
 {
     while (m_answers[command] == before) {
-        if (!Receive(deadline).Complete())
-            return false;
+        LineResult result = Receive(deadline);
+        if (!result.Complete())
+            return result;
         SendQueued(deadline);
     }
-    return true;
+    return {};
 }
 
 int CRfc2217Line::Configure(const LineMode& mode)
@@ -234,8 +235,13 @@ int CRfc2217Line::Configure(const LineMode& mode)
     if (!sent.Complete())
         return sent.error != 0 ? sent.error : ECONNRESET;
     for (std::uint8_t command : { kSetBaudRate, kSetDataSize, kSetParity, kSetStopSize }) {
-        if (!WaitForAnswer(command, before[command], deadline))
-            return ETIMEDOUT;
+        LineResult answer = WaitForAnswer(command, before[command], deadline);
+        // ser2net greets a client beyond its limit like any other, then
+        // says the port is in use and closes.
+        if (answer.fault == LineFault::ConnectionRefused)
+            return answer.error;
+        if (!answer.Complete())
+            return answer.fault == LineFault::Timeout ? ETIMEDOUT : ECONNRESET;
     }
     return 0;
 }
@@ -272,11 +278,12 @@ LineResult CRfc2217Line::SetRts(RtsLevel level)
     if (m_modemUnconfirmed)
         return { LineFault::Unconfirmed, 0, 0 };
     // ser2net serving a pty cannot move the line and never answers.
-    if (!WaitForAnswer(kSetControl, before, deadline)) {
+    LineResult answer = WaitForAnswer(kSetControl, before, deadline);
+    if (answer.fault == LineFault::Timeout) {
         m_modemUnconfirmed = true;
         return { LineFault::Unconfirmed, 0, 0 };
     }
-    return {};
+    return answer;
 }
 
 } // namespace orvex

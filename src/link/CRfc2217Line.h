@@ -39,7 +39,7 @@ private:
     // Sends what was queued (negotiation answers, purges) before anything else.
     LineResult SendQueued(Deadline deadline);
     // Waits until the server's answer count for `command` passes `before`.
-    bool WaitForAnswer(std::uint8_t command, unsigned before, Deadline deadline);
+    LineResult WaitForAnswer(std::uint8_t command, unsigned before, Deadline deadline);
 
     DecodeState m_state { DecodeState::Data };
     std::uint8_t m_verb { 0 };
