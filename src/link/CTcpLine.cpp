@@ -165,6 +165,13 @@ LineResult CTcpLine::Receive(Deadline deadline)
         std::uint8_t chunk[4096];
         ssize_t got = ::recv(m_socket, chunk, sizeof chunk, MSG_DONTWAIT);
         if (got > 0) {
+            // Acknowledge at once: a server that writes a reply in two small
+            // segments (ser2net's purge answer, then the data) holds the
+            // second back until the first is acknowledged, and a delayed
+            // acknowledgement would cost 40 ms. Linux forgets the setting
+            // after a while, so it is renewed on every read.
+            int on = 1;
+            setsockopt(m_socket, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
             Take(chunk, static_cast<std::size_t>(got));
             return {};
         }
