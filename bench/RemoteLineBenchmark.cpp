@@ -10,7 +10,6 @@
 #include "link/CCommand.h"
 #include "link/CPortTable.h"
 #include "link/CheckCode.h"
-#include "link/ProgramValues.h"
 #include "protocol/CKRMSProtocol.h"
 
 #include <benchmark/benchmark.h>
@@ -55,8 +54,8 @@ bool StartUnit(CSimProcess& unit, benchmark::State& state)
 
 std::unique_ptr<CKRMSProtocol> OpenOn(const std::string& name, benchmark::State& state)
 {
-    CProgramValues::Instance().SetSerialMode("19200,n,8,1");
     auto protocol = std::make_unique<CKRMSProtocol>(CPortTable({ name }));
+    protocol->SetSerialMode("19200,n,8,1");
     if (!protocol->OpenPort(0, kResponseTimeout)) {
         state.SkipWithError(protocol->GetPort()->DescribePortError(0).c_str());
         return nullptr;

@@ -1,7 +1,6 @@
 // A local line going away under polling mode: the unit's link removed and
 // made again (an adapter unplugged and put back), and a pty that hangs up.
 #include "cli/COrvexCtl.h"
-#include "link/ProgramValues.h"
 #include "sim/CSimulator.h"
 #include "support/PtyPeer.h"
 
@@ -58,7 +57,6 @@ TEST(Reconnect, UnpluggedUnitIsLoggedOnceAndPollingGoesOnWhenItIsBack)
     const std::string link = std::string(folder) + "/ttyORVEX0";
     auto first = std::make_unique<CSimulator>(Unit());
     ASSERT_FALSE(first->StartPty(link).empty()) << first->LastError();
-    CProgramValues::Instance().escrowMask.store(0xFFFFFF);
 
     std::vector<std::string> out;
     std::thread run([&] {

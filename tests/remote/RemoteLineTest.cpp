@@ -2,7 +2,6 @@
 // with orvex-sim's pty behind it; and the line going away and coming back.
 #include "cli/COrvexCtl.h"
 #include "link/CCOMPort.h"
-#include "link/ProgramValues.h"
 #include "sim/CSimulator.h"
 #include "support/PtyPeer.h"
 #include "support/Ser2NetServer.h"
@@ -103,7 +102,6 @@ protected:
         m_slave = m_simulator.StartPty();
         ASSERT_FALSE(m_slave.empty()) << m_simulator.LastError();
         ASSERT_TRUE(m_server.Start(m_slave)) << m_server.Error();
-        CProgramValues::Instance().escrowMask.store(0xFFFFFF);
     }
     void TearDown() override
     {
