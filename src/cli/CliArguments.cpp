@@ -2,6 +2,7 @@
 
 #include "app/CommandRegistry.h"
 #include "link/NetworkPortName.h"
+#include "link/ShownText.h"
 
 #include <algorithm>
 #include <array>
@@ -17,26 +18,9 @@ namespace {
 
 constexpr int kMaxMilliseconds = TimingSettings::kMaxMilliseconds;
 
-// The word as typed, but always on one line and of a readable length: a
-// control character shows as \xNN, and a word past 60 characters is cut
-// and its length given.
 std::string Quote(std::string_view word)
 {
-    constexpr std::size_t kShown = 60;
-    std::string text = "\"";
-    for (std::size_t i = 0; i < word.size() && i < kShown; ++i) {
-        const unsigned char c = static_cast<unsigned char>(word[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    if (word.size() > kShown)
-        return text + "...\" (" + std::to_string(word.size()) + " characters)";
-    return text + "\"";
+    return ShownText(word);
 }
 
 std::optional<long long> ParseInteger(std::string_view text, long long minimum, long long maximum)

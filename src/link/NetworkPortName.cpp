@@ -1,5 +1,7 @@
 #include "link/NetworkPortName.h"
 
+#include "link/ShownText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -70,11 +72,11 @@ std::optional<NetworkPortName> ParseNetworkPortName(std::string_view name, std::
             || c == ':' || c == '_' || c == '%';
     };
     if (!std::all_of(host.begin(), host.end(), isHostCharacter))
-        return Fail(why, "the host \"" + std::string(host) + "\" is not a host name or address");
+        return Fail(why, "the host " + ShownText(host) + " is not a host name or address");
     bool digits = !port.empty() && port.size() <= 5
         && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!digits || std::stoul(std::string(port)) == 0 || std::stoul(std::string(port)) > 65535)
-        return Fail(why, "the port \"" + std::string(port) + "\" is not a number 1..65535");
+        return Fail(why, "the port " + ShownText(port) + " is not a number 1..65535");
     result.host = std::string(host);
     result.port = std::string(port);
     return result;
@@ -85,7 +87,7 @@ std::string DescribeNetworkPortName(std::string_view name)
     std::string why;
     auto parsed = ParseNetworkPortName(name, &why);
     if (!parsed)
-        return std::string(name) + ": " + why;
+        return ShownText(name, "") + ": " + why;
     return std::string(parsed->scheme == NetworkScheme::RawTcp ? "raw TCP" : "RFC 2217") + " to " + parsed->host
         + " port " + parsed->port;
 }
@@ -95,8 +97,8 @@ std::string DescribeNetworkError(std::string_view name, int error)
     std::string why;
     auto parsed = ParseNetworkPortName(name, &why);
     if (!parsed)
-        return std::string(name) + ": " + why;
-    std::string text = std::string(name) + ": ";
+        return ShownText(name, "") + ": " + why;
+    std::string text = ShownText(name, "") + ": ";
     std::string where = parsed->host + " port " + parsed->port;
     switch (error) {
     case EBUSY: return text + where + " is busy: another client is connected";

@@ -1,5 +1,7 @@
 #include "sim/SimArguments.h"
 
+#include "link/ShownText.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -10,26 +12,9 @@ namespace orvex {
 
 namespace {
 
-// A word or value in a message, always on one line and of a readable
-// length: control characters as \xNN, and past 60 characters cut with
-// its length given.
 std::string Shown(const std::string& text)
 {
-    constexpr std::size_t kShown = 60;
-    std::string shown;
-    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            shown += escaped;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    if (text.size() > kShown)
-        shown += "... (" + std::to_string(text.size()) + " characters)";
-    return shown;
+    return ShownText(text, "");
 }
 
 struct Refusal {
