@@ -16,6 +16,8 @@
 #include "decode/CExchangeLog.h"
 #include "device/CKRMSInterface.h"
 #include "link/CPortTable.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 #include "vmc/CVMC.h"
 
 #include <benchmark/benchmark.h>
@@ -35,8 +37,10 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -153,6 +157,90 @@ private:
     std::thread m_thread;
 };
 
+// The floor of this design on this machine: a bare loop with none of our
+// code in its path making the shipped path's system calls per exchange
+// (purge, POLL, wait for the reply, purge, ACK) at the same 100 ms
+// period, against a simulator of its own. At ten polls a second each
+// wake-up starts cold, and that, not the engine, is most of the figure.
+class CBareLoop {
+public:
+    bool Start(const std::string& slavePath)
+    {
+        m_fd = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        termios mode {};
+        tcgetattr(m_fd, &mode);
+        cfmakeraw(&mode);
+        cfsetspeed(&mode, B19200);
+        tcsetattr(m_fd, TCSANOW, &mode);
+        m_thread = std::thread([this] { Run(); });
+        return true;
+    }
+    ~CBareLoop() { Stop(); }
+    CBareLoop() = default;
+    CBareLoop(const CBareLoop&) = delete;
+    CBareLoop& operator=(const CBareLoop&) = delete;
+
+    // Ends the loop; the CPU per answered exchange in µs (0 if none).
+    double Stop()
+    {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        return m_exchanges > 0 ? m_cpuMicroseconds / static_cast<double>(m_exchanges) : 0;
+    }
+
+private:
+    bool Exchange(const std::vector<std::uint8_t>& poll, const std::vector<std::uint8_t>& ack)
+    {
+        tcflush(m_fd, TCIOFLUSH);
+        if (::write(m_fd, poll.data(), poll.size()) != static_cast<ssize_t>(poll.size()))
+            return false;
+        std::uint8_t reply[256];
+        std::size_t got = 0;
+        // The third byte is the reply's whole length.
+        while (got < 3 || got < reply[2]) {
+            pollfd entry { m_fd, POLLIN, 0 };
+            if (::poll(&entry, 1, 200) <= 0)
+                return false;
+            const ssize_t n = ::read(m_fd, reply + got, sizeof reply - got);
+            if (n <= 0)
+                return false;
+            got += static_cast<std::size_t>(n);
+        }
+        tcflush(m_fd, TCIFLUSH);
+        return ::write(m_fd, ack.data(), ack.size()) == static_cast<ssize_t>(ack.size());
+    }
+
+    void Run()
+    {
+        const auto poll = BuildCommandFrame(kCyclorAddress, wire::kPoll);
+        const auto ack = BuildAck(kCyclorAddress);
+        // The first exchange comes from a running start; it is not counted.
+        Exchange(poll, ack);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollingPeriodMilliseconds));
+        const auto start = ThreadCpuTime();
+        long long exchanges = 0;
+        while (!m_stop.load()) {
+            if (Exchange(poll, ack))
+                ++exchanges;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollingPeriodMilliseconds));
+        }
+        m_cpuMicroseconds = std::chrono::duration<double, std::micro>(ThreadCpuTime() - start).count();
+        m_exchanges = exchanges;
+    }
+
+    int m_fd { -1 };
+    std::atomic<bool> m_stop { false };
+    double m_cpuMicroseconds { 0 };
+    long long m_exchanges { 0 };
+    std::thread m_thread;
+};
+
 struct OrvexctlRun {
     double cpuSeconds { 0 };
     long long wakeups { 0 };
@@ -261,8 +349,16 @@ void OrvexctlPolling(benchmark::State& state, std::string ctl, std::string simul
     for (auto _ : state) {
         OrvexctlRun shortRun = RunOrvexctl(ctl, simulator, shortSeconds, {});
         CPlainSleeper sleeper;
+        CSimProcess bareUnit;
+        CBareLoop bare;
+        if (!bareUnit.Start(simulator, { "--pty", "--device", "cy" }) || !bare.Start(bareUnit.SlavePath())) {
+            state.SkipWithError(("the bare loop's unit: " + bareUnit.Error()).c_str());
+            return;
+        }
         OrvexctlRun longRun = RunOrvexctl(ctl, simulator, longSeconds, {});
         const double wakeupCpu = sleeper.Stop();
+        const double bareCpu = bare.Stop();
+        bareUnit.Stop();
         for (const OrvexctlRun* run : { &shortRun, &longRun }) {
             if (!run->error.empty() || run->status != 0) {
                 state.SkipWithError(run->error.empty() ? "orvexctl polling ended with a failure" : run->error.c_str());
@@ -286,6 +382,8 @@ void OrvexctlPolling(benchmark::State& state, std::string ctl, std::string simul
         state.counters["startup_cpu_ms"] = (shortRun.startupCpuMilliseconds + longRun.startupCpuMilliseconds) / 2;
         state.counters["startup_wakeups"] = static_cast<double>(shortRun.startupWakeups + longRun.startupWakeups) / 2;
         state.counters["sleeper_cpu_us_per_wakeup"] = wakeupCpu;
+        state.counters["bare_loop_cpu_us_per_exchange"] = bareCpu;
+        state.counters["cpu_us_above_bare_loop"] = state.counters["cpu_us_per_exchange"] - bareCpu;
 
         if (!HaveStrace())
             continue;

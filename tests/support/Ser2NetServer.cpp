@@ -78,6 +78,8 @@ bool Ser2NetServer::Start(const std::string& device)
     const std::string output = m_folder + "/ser2net.out";
     {
         // ser2net 4.3 reads only the repeated "connection: &name" form.
+        // Without chardelay ser2net forwards what the unit sent at once
+        // instead of waiting two characters' time for more.
         std::ofstream file(config);
         for (int kind = 0; kind < 2; ++kind) {
             file << "connection: &" << (kind == 0 ? "raw" : "rfc2217") << "\n"
@@ -85,7 +87,8 @@ bool Ser2NetServer::Start(const std::string& device)
                  << (kind == 0 ? m_rawPort : m_rfc2217Port) << "\n"
                  << "  connector: serialdev," << device << ",9600n81,local\n"
                  << "  options:\n"
-                 << "    max-connections: 1\n";
+                 << "    max-connections: 1\n"
+                 << "    chardelay: false\n";
         }
     }
     std::remove(output.c_str());
