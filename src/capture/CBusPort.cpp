@@ -52,6 +52,19 @@ void CBusPort::Lost(int error)
         m_loss = m_path + ": " + std::strerror(error);
 }
 
+bool CBusPort::HungUp() const
+{
+    const int handle = m_line->Handle();
+    if (!::isatty(handle))
+        return true;
+    pollfd entry { handle, POLLIN, 0 };
+    while (::poll(&entry, 1, 0) < 0) {
+        if (errno != EINTR)
+            return true;
+    }
+    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 int CBusPort::ReadAvailable(std::uint8_t* buffer, int capacity)
 {
     if (!m_line) {
@@ -62,7 +75,12 @@ int CBusPort::ReadAvailable(std::uint8_t* buffer, int capacity)
         const ssize_t got = ::read(m_line->Handle(), buffer, static_cast<std::size_t>(capacity));
         if (got > 0)
             return static_cast<int>(got);
+        // With VMIN and VTIME at 0 a tty that is merely empty reads as 0, as
+        // a hung-up one does; only poll() tells them apart. (A network line
+        // reads 0 only once its far end has closed.)
         if (got == 0) {
+            if (!HungUp())
+                return 0;
             Lost(0);
             return -1;
         }

@@ -22,7 +22,8 @@ public:
     const std::string& Path() const { return m_path; }
 
     // Reads what has arrived (at most `capacity` bytes): the count, 0 when
-    // nothing is there, -1 when the port is gone (see LossText).
+    // nothing is there, -1 when the port is gone (see LossText). Safe to
+    // call whether or not poll() said the port was readable.
     int ReadAvailable(std::uint8_t* buffer, int capacity);
     // Writes all bytes, waiting for room as long as `timeoutMs`. False when
     // the port is gone or stays full.
@@ -32,6 +33,9 @@ public:
 
 private:
     void Lost(int error);
+    // After a read of nothing: whether the line hung up (or was removed)
+    // rather than being empty.
+    bool HungUp() const;
 
     std::string m_path;
     std::unique_ptr<CSerialLine> m_line;

@@ -42,7 +42,7 @@ CExchangeAssembler::Stream& CExchangeAssembler::StreamFor(int port, WireDirectio
         if (stream.port == port && stream.direction == direction)
             return stream;
     }
-    m_streams.push_back(Stream { port, direction, {}, 0, 0, {}, 0 });
+    m_streams.push_back(Stream { port, direction, {}, 0, 0, 0, {}, 0 });
     return m_streams.back();
 }
 
@@ -56,12 +56,12 @@ void CExchangeAssembler::Feed(int port, WireDirection direction, std::int64_t ti
     if (direction != WireDirection::Unknown && !m_settings.holdForIdle) {
         for (std::size_t index = 0; index < m_streams.size(); ++index) {
             if (m_streams[index].direction != direction && m_streams[index].direction != WireDirection::Unknown
-                && !m_streams[index].bytes.empty())
+                && !m_streams[index].Empty())
                 GiveUp(m_streams[index]);
         }
     }
     Stream& current = StreamFor(port, direction);
-    if (current.bytes.empty())
+    if (current.Empty())
         current.firstTimeNs = timeNs;
     current.lastTimeNs = timeNs;
     current.bytes.insert(current.bytes.end(), bytes.begin(), bytes.end());
@@ -72,14 +72,14 @@ void CExchangeAssembler::FeedPacket(int port, WireDirection direction, std::int6
 {
     Feed(port, direction, timeNs, bytes);
     Stream& stream = StreamFor(port, direction);
-    while (!stream.bytes.empty())
+    while (!stream.Empty())
         GiveUp(stream);
 }
 
 void CExchangeAssembler::Split(Stream& stream)
 {
     for (;;) {
-        std::vector<std::uint8_t>& bytes = stream.bytes;
+        const std::span<const std::uint8_t> bytes = stream.Pending();
         if (bytes.empty())
             return;
         int length = 0;
@@ -115,8 +115,9 @@ void CExchangeAssembler::Split(Stream& stream)
 void CExchangeAssembler::GiveUp(Stream& stream)
 {
     // A frame start cut short, or noise; either way all of it is shown.
-    const WireFrameKind kind = stream.bytes.front() == kSync ? WireFrameKind::Truncated : WireFrameKind::Noise;
-    Emit(stream, stream.bytes.size(), kind);
+    const std::span<const std::uint8_t> bytes = stream.Pending();
+    const WireFrameKind kind = bytes.front() == kSync ? WireFrameKind::Truncated : WireFrameKind::Noise;
+    Emit(stream, bytes.size(), kind);
 }
 
 void CExchangeAssembler::Emit(Stream& stream, std::size_t count, WireFrameKind kind)
@@ -126,8 +127,16 @@ void CExchangeAssembler::Emit(Stream& stream, std::size_t count, WireFrameKind k
     frame.kind = kind;
     frame.port = stream.port;
     frame.timeNs = stream.firstTimeNs;
-    frame.bytes.assign(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(count));
-    stream.bytes.erase(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    const std::span<const std::uint8_t> cut = stream.Pending().first(count);
+    frame.bytes.assign(cut.begin(), cut.end());
+    stream.start += count;
+    if (stream.Empty()) {
+        stream.bytes.clear();
+        stream.start = 0;
+    } else if (stream.start >= stream.bytes.size() - stream.start) {
+        stream.bytes.erase(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(stream.start));
+        stream.start = 0;
+    }
     stream.scanned = 0;
     // The rest arrived with the chunk that finished this frame, or later.
     stream.firstTimeNs = stream.lastTimeNs;
@@ -141,7 +150,7 @@ void CExchangeAssembler::TakeHeld(std::int64_t nowNs)
 {
     auto find = [this](WireDirection direction, bool held) -> Stream* {
         for (Stream& stream : m_streams) {
-            if (stream.direction == direction && (held ? !stream.held.empty() : !stream.bytes.empty()))
+            if (stream.direction == direction && (held ? !stream.held.empty() : !stream.Empty()))
                 return &stream;
         }
         return nullptr;
@@ -277,7 +286,7 @@ void CExchangeAssembler::Idle(std::int64_t nowNs)
     if (m_settings.gapNs != kNever) {
         for (std::size_t index = 0; index < m_streams.size(); ++index) {
             Stream& stream = m_streams[index];
-            if (!stream.bytes.empty() && nowNs - stream.lastTimeNs > m_settings.gapNs)
+            if (!stream.Empty() && nowNs - stream.lastTimeNs > m_settings.gapNs)
                 GiveUp(m_streams[index]);
         }
     }
@@ -289,7 +298,7 @@ void CExchangeAssembler::Idle(std::int64_t nowNs)
 void CExchangeAssembler::Finish()
 {
     for (std::size_t index = 0; index < m_streams.size(); ++index) {
-        while (!m_streams[index].bytes.empty())
+        while (!m_streams[index].Empty())
             GiveUp(m_streams[index]);
     }
     TakeHeld(kNever);

@@ -62,11 +62,18 @@ private:
     struct Stream {
         int port { 0 };
         WireDirection direction { WireDirection::Unknown };
+        // Bytes heard and not yet cut into a frame are bytes[start..]: frames
+        // are cut by moving `start`, and what was cut is dropped only once it
+        // outweighs what is held, so a long run costs once per byte.
         std::vector<std::uint8_t> bytes;
-        std::int64_t firstTimeNs { 0 }; // time of bytes[0]
+        std::size_t start { 0 };
+        std::int64_t firstTimeNs { 0 }; // time of bytes[start]
         std::int64_t lastTimeNs { 0 };  // time of the last chunk
         std::deque<WireFrame> held;     // frames cut but not yet taken (holdForIdle)
         std::size_t scanned { 0 };      // noise looked through for a sync byte so far
+
+        bool Empty() const { return start == bytes.size(); }
+        std::span<const std::uint8_t> Pending() const { return std::span(bytes).subspan(start); }
     };
 
     Stream& StreamFor(int port, WireDirection direction);

@@ -42,8 +42,8 @@ WireEnd CWireMonitor::Run(const std::atomic<int>& stop, std::chrono::steady_cloc
         // the poll and before the controller's ACK is read from the other,
         // and the frames held for Idle must include everything that came
         // before what was read, or the ACK would close the exchange as a
-        // time-out that never happened. (A tty is read only when poll says
-        // so: an empty one reads as 0, like a hang-up.)
+        // time-out that never happened. A read that fills the chunk is
+        // followed by another, which may find the tty empty: that is no loss.
         for (int waitMs = kPollMilliseconds;; waitMs = 0) {
             for (std::size_t index = 0; index < m_ports.size(); ++index)
                 entries[index] = pollfd { m_ports[index].Handle(), POLLIN, 0 };

@@ -2,6 +2,7 @@
 // must agree with, bytes in any split, the capture file there and back
 // (and cut short anywhere), JSON of any device bytes, and orvexctl's
 // decode and monitor on bad input.
+#include "capture/CBusPort.h"
 #include "capture/CCaptureSink.h"
 #include "capture/CExchangeAssembler.h"
 #include "capture/CPcapngReader.h"
@@ -22,6 +23,7 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <poll.h>
 #include <unistd.h>
 
 using namespace orvex;
@@ -329,6 +331,45 @@ TEST(OrvexCtlWire, DecodeOfACutCaptureAndAMonitorThatLosesItsPort)
     EXPECT_NE(monitorErr.str().find(": device disconnected"), std::string::npos) << monitorErr.str();
     EXPECT_NE(monitorOut.str().find("->POLL ("), std::string::npos) << monitorOut.str();
     EXPECT_NE(monitorOut.str().find("<- Timeout"), std::string::npos) << monitorOut.str();
+}
+
+// The monitor reads a port again after a read that filled its whole chunk,
+// and the tty may then be empty: an empty port is no lost port, however it
+// is read; only a hang-up is.
+TEST(BusPort, AnEmptyTtyIsNoLostPortButAHangUpIs)
+{
+    CPtyPair line;
+    ASSERT_EQ(line.Open(), 0) << line.Error();
+    const std::string path = line.SlavePath();
+    CBusPort port(path);
+    std::string error;
+    ASSERT_TRUE(port.Open("9600,n,8,1", error)) << error;
+    std::uint8_t chunk[4096];
+    EXPECT_EQ(port.ReadAvailable(chunk, sizeof chunk), 0) << port.LossText();
+
+    // Several chunks' worth at once, then silence.
+    Bytes burst;
+    const Bytes poll = Frame(1, { 0x33 });
+    while (burst.size() <= 3 * sizeof chunk)
+        burst.insert(burst.end(), poll.begin(), poll.end());
+    Bytes heard;
+    std::size_t written = 0;
+    for (int round = 0; round < 1000 && heard.size() < burst.size(); ++round) {
+        const ssize_t put = ::write(line.Master(), burst.data() + written, burst.size() - written);
+        if (put > 0)
+            written += static_cast<std::size_t>(put);
+        pollfd entry { port.Handle(), POLLIN, 0 };
+        (void)::poll(&entry, 1, 100);
+        const int got = port.ReadAvailable(chunk, sizeof chunk);
+        ASSERT_GE(got, 0) << port.LossText();
+        heard.insert(heard.end(), chunk, chunk + got);
+    }
+    EXPECT_EQ(heard, burst);
+    EXPECT_EQ(port.ReadAvailable(chunk, sizeof chunk), 0) << port.LossText();
+
+    line.Close();
+    EXPECT_EQ(port.ReadAvailable(chunk, sizeof chunk), -1);
+    EXPECT_EQ(port.LossText(), path + ": device disconnected");
 }
 
 // The shipped dissector marks a wrong check code and filters by address
