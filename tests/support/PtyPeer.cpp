@@ -77,6 +77,19 @@ bool PtyPeer::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout
 
 void PtyPeer::HangUp()
 {
+    // The reader thread owns the descriptors while it runs: closing them
+    // under its poll or read would race, so it is asked and waited for.
+    if (!m_thread.joinable() || std::this_thread::get_id() == m_thread.get_id()) {
+        CloseLine();
+        return;
+    }
+    m_hangUpAsked = true;
+    while (m_master.load() >= 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void PtyPeer::CloseLine()
+{
     int keeper = m_slaveKeeper.exchange(-1);
     if (keeper >= 0)
         ::close(keeper);
@@ -98,6 +111,8 @@ void PtyPeer::Run()
 {
     Bytes pending;
     while (!m_stop) {
+        if (m_hangUpAsked.exchange(false))
+            CloseLine();
         int master = m_master;
         if (master < 0)
             return;

@@ -54,6 +54,7 @@ public:
 private:
     void Run();
     void Serve(const Bytes& frame);
+    void CloseLine();
 
     std::atomic<int> m_master { -1 };
     std::atomic<int> m_slaveKeeper { -1 }; // keeps the slave alive while the host reopens it
@@ -62,6 +63,7 @@ private:
     Responder m_responder;
     std::vector<Bytes> m_frames;
     std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_hangUpAsked { false };
     std::thread m_thread;
 };
 
