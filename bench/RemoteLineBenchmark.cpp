@@ -10,12 +10,20 @@
 #include "link/CCommand.h"
 #include "link/CPortTable.h"
 #include "link/CheckCode.h"
+#include "link/Frame.h"
+#include "link/WireVocabulary.h"
 #include "protocol/CKRMSProtocol.h"
 
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -87,6 +95,56 @@ ExchangeSample ExchangeOnce(CKRMSProtocol& protocol, const CCommand& poll)
     return sample;
 }
 
+// The same exchange through ser2net by a bare socket client, none of our
+// code in its path: what the server and the loopback alone cost, for the
+// raw carrier beside the line's own figure.
+class CBareClient {
+public:
+    ~CBareClient()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool Connect(int port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in where {};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(static_cast<std::uint16_t>(port));
+        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int on = 1;
+        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        return m_fd >= 0 && ::connect(m_fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
+    }
+    // Wall time of one POLL, reply and ACK in µs; negative on a failure.
+    double Exchange()
+    {
+        static const auto poll = BuildCommandFrame(kAddress, wire::kPoll);
+        static const auto ack = BuildAck(kAddress);
+        const auto start = Clock::now();
+        if (::send(m_fd, poll.data(), poll.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(poll.size()))
+            return -1;
+        std::uint8_t reply[256];
+        std::size_t got = 0;
+        // The third byte is the reply's whole length.
+        while (got < 3 || got < reply[2]) {
+            pollfd entry { m_fd, POLLIN, 0 };
+            if (::poll(&entry, 1, kResponseTimeout) <= 0)
+                return -1;
+            const ssize_t n = ::recv(m_fd, reply + got, sizeof reply - got, 0);
+            if (n <= 0)
+                return -1;
+            got += static_cast<std::size_t>(n);
+        }
+        if (::send(m_fd, ack.data(), ack.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(ack.size()))
+            return -1;
+        return Microseconds(Clock::now() - start);
+    }
+
+private:
+    int m_fd { -1 };
+};
+
 void RemotePoll(benchmark::State& state, Carrier carrier)
 {
     if (!Ser2NetServer::Available()) {
@@ -106,12 +164,27 @@ void RemotePoll(benchmark::State& state, Carrier carrier)
     auto local = remote ? OpenOn(localUnit.SlavePath(), state) : nullptr;
     if (!local)
         return;
+    // A third unit behind a server of its own for the bare client (raw only).
+    CSimProcess bareUnit;
+    Ser2NetServer bareServer;
+    CBareClient client;
+    const bool withBare = carrier == Carrier::Raw;
+    if (withBare) {
+        if (!StartUnit(bareUnit, state))
+            return;
+        if (!bareServer.Start(bareUnit.SlavePath()) || !client.Connect(bareServer.RawPort())) {
+            state.SkipWithError(("the bare client's server: " + bareServer.Error()).c_str());
+            return;
+        }
+    }
     const CCommand poll = PollFrame();
     for (int i = 0; i < kWarmUp; ++i) {
         ExchangeOnce(*remote, poll);
         ExchangeOnce(*local, poll);
+        if (withBare)
+            client.Exchange();
     }
-    std::vector<double> remoteWall, remoteCpu, localWall, localCpu;
+    std::vector<double> remoteWall, remoteCpu, localWall, localCpu, bareWall;
     int bytes = 0;
     for (auto _ : state) {
         const ExchangeSample through = ExchangeOnce(*remote, poll);
@@ -119,6 +192,14 @@ void RemotePoll(benchmark::State& state, Carrier carrier)
         if (through.status != 0 || bare.status != 0) {
             state.SkipWithError(("POLL failed: " + CKRMSProtocol::ErrorText(through.status != 0 ? through.status : bare.status)).c_str());
             break;
+        }
+        if (withBare) {
+            const double wall = client.Exchange();
+            if (wall < 0) {
+                state.SkipWithError("the bare client's POLL through ser2net failed");
+                break;
+            }
+            bareWall.push_back(wall);
         }
         remoteWall.push_back(through.wallUs);
         remoteCpu.push_back(through.cpuUs);
@@ -141,6 +222,12 @@ void RemotePoll(benchmark::State& state, Carrier carrier)
     state.counters["pty_wall_p99_us"] = Percentile(localWall, 0.99);
     state.counters["p99_above_pty_ms"] = (Percentile(remoteWall, 0.99) - Percentile(localWall, 0.99)) / 1000.0;
     state.counters["hop_p50_us"] = Percentile(remoteWall, 0.50) - Percentile(localWall, 0.50);
+    if (!bareWall.empty()) {
+        state.counters["bare_client_wall_p99_us"] = Percentile(bareWall, 0.99);
+        state.counters["bare_client_p99_above_pty_ms"]
+            = (Percentile(bareWall, 0.99) - Percentile(localWall, 0.99)) / 1000.0;
+    }
+    bareServer.Stop();
     server.Stop();
 }
 

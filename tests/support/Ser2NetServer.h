@@ -27,6 +27,7 @@ public:
     bool IsRunning() const { return m_pid > 0; }
 
     std::string RawName() const { return "tcp://127.0.0.1:" + std::to_string(m_rawPort); }
+    int RawPort() const { return m_rawPort; }
     std::string Rfc2217Name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_rfc2217Port); }
     const std::string& Error() const { return m_error; }
 
