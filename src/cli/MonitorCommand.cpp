@@ -4,8 +4,7 @@
 
 #include "capture/CExchangeAssembler.h"
 #include "capture/CPcapngReader.h"
-#include "capture/CWireMonitor.h"
-#include "capture/CWireRelay.h"
+#include "capture/CWireWatch.h"
 #include "cli/CInterruptScope.h"
 #include "cli/CWirePipeline.h"
 #include "cli/WireOptions.h"
@@ -22,12 +21,6 @@ namespace {
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-// A watched controller's reply time-out is unknown, and the next command
-// ends an unanswered one anyway; a command still unanswered after this
-// long is shown as timed out without waiting for the next. Generous, so
-// that a loaded machine that reads a late reply late does not call it
-// missing.
-constexpr std::int64_t kReplyWindowNs = 5000000000;
 
 // Only the exchanges asked for: an address, log names.
 class CExchangeFilter : public CExchangeListener {
@@ -104,60 +97,29 @@ int Finish(CWirePipeline& pipeline, WireEnd end, const std::string& loss, std::o
     return status;
 }
 
-int RunMonitor(const WireCommand& command, std::ostream& out, std::ostream& err, std::atomic<int>& stop)
+// monitor and relay: the ports opened, watched until a signal, the
+// deadline or a lost port.
+int RunWatch(const WireCommand& command, WireWatchKind kind, std::ostream& out, std::ostream& err, std::atomic<int>& stop)
 {
     CWirePipeline pipeline(command.wire, LogOptions(command), out, PipelineText::Print, LineFlush::EachLine);
-    std::vector<CWireMonitor::Tap> taps;
-    if (command.ports.size() == 2) {
-        taps.push_back({ PortPath(command.ports[0]), WireDirection::FromController });
-        taps.push_back({ PortPath(command.ports[1]), WireDirection::FromDevice });
-    } else {
-        taps.push_back({ PortPath(command.ports[0]), WireDirection::Unknown });
-    }
-    for (const CWireMonitor::Tap& tap : taps)
-        pipeline.Ports().push_back(tap.path);
+    WireWatchSettings settings { kind, {}, command.gapMilliseconds };
+    for (const std::string& port : command.ports)
+        settings.paths.push_back(PortPath(port));
+    pipeline.Ports() = settings.paths;
     std::string error;
     if (!pipeline.Open(error)) {
         err << "orvexctl: " << error << '\n';
         return kFailed;
     }
-    CExchangeAssembler assembler(pipeline.Listener(),
-        { static_cast<std::int64_t>(command.gapMilliseconds) * 1000000, kReplyWindowNs, taps.size() == 2 });
-    CWireMonitor monitor(taps, assembler);
+    CWireWatch watch(settings, pipeline.Listener());
     CInterruptScope interrupts(stop);
-    if (!monitor.Open(ModeText(command.baud), error)) {
+    if (!watch.Open(ModeText(command.baud), error)) {
         err << "orvexctl: " << error << '\n';
         pipeline.Close();
         return kFailed;
     }
-    const WireEnd end = monitor.Run(stop, Deadline(command.seconds));
-    assembler.Finish();
-    return Finish(pipeline, end, monitor.LossText(), err);
-}
-
-int RunRelay(const WireCommand& command, std::ostream& out, std::ostream& err, std::atomic<int>& stop)
-{
-    CWirePipeline pipeline(command.wire, LogOptions(command), out, PipelineText::Print, LineFlush::EachLine);
-    const std::string controller = PortPath(command.ports[0]);
-    const std::string device = PortPath(command.ports[1]);
-    pipeline.Ports() = { controller, device };
-    std::string error;
-    if (!pipeline.Open(error)) {
-        err << "orvexctl: " << error << '\n';
-        return kFailed;
-    }
-    CExchangeAssembler assembler(pipeline.Listener(),
-        { static_cast<std::int64_t>(command.gapMilliseconds) * 1000000, kReplyWindowNs });
-    CWireRelay relay(controller, device, assembler);
-    CInterruptScope interrupts(stop);
-    if (!relay.Open(ModeText(command.baud), error)) {
-        err << "orvexctl: " << error << '\n';
-        pipeline.Close();
-        return kFailed;
-    }
-    const WireEnd end = relay.Run(stop, Deadline(command.seconds));
-    assembler.Finish();
-    return Finish(pipeline, end, relay.LossText(), err);
+    const WireEnd end = watch.Run(stop, Deadline(command.seconds));
+    return Finish(pipeline, end, watch.LossText(), err);
 }
 
 int RunDecode(const WireCommand& command, std::ostream& out, std::ostream& err)
@@ -201,9 +163,9 @@ int RunWireCommand(const std::vector<std::string>& arguments, std::ostream& out,
         return kUsage;
     }
     if (command.command == "monitor")
-        return RunMonitor(command, out, err, stop);
+        return RunWatch(command, WireWatchKind::Monitor, out, err, stop);
     if (command.command == "relay")
-        return RunRelay(command, out, err, stop);
+        return RunWatch(command, WireWatchKind::Relay, out, err, stop);
     return RunDecode(command, out, err);
 }
 
