@@ -27,7 +27,29 @@ bool CCaptureRecorder::Start(const std::string& path, CCOMPort& port, const std:
     m_tap = std::make_unique<CPortTap>(*m_assembler, 0, BusRole::Controller);
     m_port = &port;
     port.SetTap(m_tap.get());
+    std::lock_guard guard(m_busMutex);
+    m_busSink = std::make_unique<CCaptureSink>(m_writer, m_busPorts);
     return true;
+}
+
+void CCaptureRecorder::SetBusPorts(std::vector<std::string> ports)
+{
+    std::lock_guard guard(m_busMutex);
+    m_busPorts = std::move(ports);
+}
+
+void CCaptureRecorder::OnDecoded(const WireExchange& exchange, std::span<const std::string> lines)
+{
+    std::lock_guard guard(m_busMutex);
+    if (m_busSink)
+        m_busSink->OnDecoded(exchange, lines);
+}
+
+void CCaptureRecorder::OnEvent(const WireEvent& event)
+{
+    std::lock_guard guard(m_busMutex);
+    if (m_busSink)
+        m_busSink->OnEvent(event);
 }
 
 std::string CCaptureRecorder::Stop()
@@ -37,6 +59,8 @@ std::string CCaptureRecorder::Stop()
     m_port->SetTap(nullptr);
     m_port = nullptr;
     m_tap->Finish();
+    std::lock_guard guard(m_busMutex);
+    m_busSink.reset();
     m_writer.Close();
     std::string error = m_writer.Error();
     m_tap.reset();

@@ -7,6 +7,7 @@
 #include "decode/CWireDecoder.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,13 @@ class CCOMPort;
 
 // Records every frame the window's port reads and writes into a pcapng
 // capture file (as orvexctl --capture does), with the decoded lines of each
-// exchange in its comment, until stopped.
-class CCaptureRecorder {
+// exchange in its comment, until stopped. While the window monitors or
+// relays a bus, it is that bus's sink too: what is recorded meanwhile is
+// the watched frames, each port an interface of its own.
+class CCaptureRecorder : public CDecodedSink {
 public:
     CCaptureRecorder() = default;
-    ~CCaptureRecorder();
+    ~CCaptureRecorder() override;
     CCaptureRecorder(const CCaptureRecorder&) = delete;
     CCaptureRecorder& operator=(const CCaptureRecorder&) = delete;
 
@@ -32,6 +35,12 @@ public:
     bool IsRecording() const { return m_port != nullptr; }
     const std::string& Path() const { return m_path; }
 
+    // The watched bus's ports by port number (empty when none is watched).
+    void SetBusPorts(std::vector<std::string> ports);
+    // CDecodedSink, on the watching thread: kept while recording.
+    void OnDecoded(const WireExchange& exchange, std::span<const std::string> lines) override;
+    void OnEvent(const WireEvent& event) override;
+
 private:
     std::string m_path;
     std::vector<std::string> m_ports;
@@ -41,6 +50,11 @@ private:
     std::unique_ptr<CExchangeAssembler> m_assembler;
     std::unique_ptr<CPortTap> m_tap;
     CCOMPort* m_port { nullptr };
+    // Guards m_busPorts and m_busSink (and the writer while the bus sink
+    // writes): the watching thread writes, the window's starts and stops.
+    std::mutex m_busMutex;
+    std::vector<std::string> m_busPorts;
+    std::unique_ptr<CCaptureSink> m_busSink;
 };
 
 // The log lines of a capture file, into `sink` as the tool's own exchanges

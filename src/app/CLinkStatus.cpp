@@ -86,6 +86,11 @@ CLinkStatus::Fields CLinkStatus::Describe(Clock::time_point now) const
     fields.speed = m_settings.baud > 0 ? std::to_string(m_settings.baud) + " baud" : "";
     fields.address = AddressName(m_settings.address) + " (address " + std::to_string(m_settings.address) + ")";
     fields.polling = m_settings.polling ? "Polling" : "Not polling";
+    if (m_settings.waitingForLine)
+        fields.polling = m_settings.polling ? "Polling: waiting for the adapter to come back"
+                                            : "Waiting for the adapter to come back";
+    if (!m_settings.busWatch.empty())
+        fields.polling = m_settings.busWatch;
     if (m_lastPollTime)
         fields.lastPoll = "Last poll " + m_lastPollState + ", " + AgeText(now - *m_lastPollTime) + " ago";
     fields.counts = "Exchanges " + std::to_string(m_exchanges) + ", errors " + std::to_string(m_errors);

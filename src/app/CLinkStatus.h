@@ -22,13 +22,18 @@ public:
         int baud { 0 };
         int address { 0 };      // bus address 0..4
         bool polling { false };
+        // Polling waits for the lost adapter (or server) to come back.
+        bool waitingForLine { false };
+        // "Monitoring /dev/ttyUSB0 and /dev/ttyUSB1" while the window
+        // watches a bus instead of talking on it; empty otherwise.
+        std::string busWatch;
     };
 
     struct Fields {
         std::string port;       // "COM1 /dev/ttyUSB0" or "No port"
         std::string speed;      // "19200 baud"
         std::string address;    // "CY (address 1)"
-        std::string polling;    // "Polling" or "Not polling"
+        std::string polling;    // "Polling", "Not polling", the bus watched, the wait for the adapter
         std::string lastPoll;   // "IDLING, 0.4 s ago"; empty before the first
         std::string counts;     // "Exchanges 12, errors 1"
         std::string silence;    // "No answer for 5 s" while the unit is silent

@@ -6,6 +6,8 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "device/CKRMSInterface.h"
+#include "link/NetworkPortName.h"
+#include "link/ShownText.h"
 #include "link/WireVocabulary.h"
 #include "protocol/CKRMSProtocol.h"
 #include "vmc/CVMC.h"
@@ -593,7 +595,7 @@ COperatorPanel::PortItemState COperatorPanel::GetPortItemState(int index) const
     return error == kNoSuchFile ? PortItemState::Removed : PortItemState::Greyed;
 }
 
-bool COperatorPanel::OpenCurrentPort()
+bool COperatorPanel::OpenCurrentPort(PortFailureText failureText)
 {
     int port;
     int speed;
@@ -604,7 +606,12 @@ bool COperatorPanel::OpenCurrentPort()
     }
     m_protocol.SetSerialMode(speed == 19200 ? kMode19200 : kMode9600);
     if (port == kNoPort || m_device.OpenPort(port, GetTiming().responseTimeout) == 0) {
-        Message(kPortMessage);
+        // The items technicians know keep their one text; a name typed in
+        // gets the reason too (refused, unreachable, malformed).
+        if (failureText == PortFailureText::WithReason && port != kNoPort)
+            Message(std::string(kPortMessage) + "\n" + m_protocol.GetPort()->DescribePortError(port));
+        else
+            Message(kPortMessage);
         return false;
     }
     return true;
@@ -621,6 +628,34 @@ bool COperatorPanel::ChoosePort(int index)
         m_currentPort = index;
     }
     return OpenCurrentPort();
+}
+
+bool COperatorPanel::ChooseNetworkPort(const std::string& name)
+{
+    if (!ParseNetworkPortName(name)) {
+        Message("Network port " + DescribeNetworkPortName(name));
+        return false;
+    }
+    std::string error;
+    const int index = m_protocol.AddPortPath(name, error);
+    if (index < 0) {
+        Message("Network port " + ShownText(name, "") + ": " + error);
+        return false;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_currentPort = index;
+    }
+    return OpenCurrentPort(PortFailureText::WithReason);
+}
+
+bool COperatorPanel::RescanPorts()
+{
+    std::string error;
+    if (m_protocol.RescanPorts(error))
+        return true;
+    Message("Rescan ports: " + error);
+    return false;
 }
 
 bool COperatorPanel::ChooseSpeed(int baud)

@@ -99,6 +99,17 @@ public:
     // "Can't to initialize selected port!\nSelect another, pease.") when
     // the open fails; the item stays the chosen one.
     bool ChoosePort(int index);
+    // A network port name (tcp://HOST:PORT, rfc2217://HOST:PORT) the
+    // operator entered: refused with a message naming the field and the
+    // reason when malformed; else put into a slot (the one holding it, or
+    // the first free from COM5 up), made current and opened as a COM item
+    // is. False when refused or when the open fails (the message names the
+    // port and the reason).
+    bool ChooseNetworkPort(const std::string& name);
+    // Every slot probed again (adapters plugged in or pulled since); the
+    // open port is left as it is. False with a message when the port stayed
+    // busy.
+    bool RescanPorts();
     // 9600 or 19200: checked, made the serial mode, current port reopened.
     bool ChooseSpeed(int baud);
     int GetCurrentPort() const;
@@ -152,7 +163,8 @@ private:
     void SetResultLine(std::string text, bool show);
     void Message(std::string_view text);
     int Address() const;
-    bool OpenCurrentPort();
+    enum class PortFailureText { Plain, WithReason };
+    bool OpenCurrentPort(PortFailureText failureText = PortFailureText::Plain);
     void SetSequenceFlag(std::uint8_t value);
 
     CKRMSInterface& m_device;

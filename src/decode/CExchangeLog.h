@@ -49,6 +49,7 @@ public:
     void WriteExchangeAt(std::string_view name, const std::vector<std::string>& record, std::int64_t whenNs);
 
     void SetHeaderClock(HeaderClock clock) { m_headerClock.store(clock); }
+    HeaderClock GetHeaderClock() const { return m_headerClock.load(); }
 
     // Set before the first exchange; called at every decode.
     void SetContextSource(DecodeContextSource source);

@@ -3,6 +3,7 @@
 #include "link/LineMode.h"
 #include "link/NetworkPortName.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -26,6 +27,7 @@ CSerialLine::Deadline DeadlineFor(int count, int constant)
 CCOMPort::CCOMPort()
     : CCOMPort(CPortTable::FromEnvironment())
 {
+    m_fromEnvironment = true;
 }
 
 CCOMPort::CCOMPort(CPortTable table)
@@ -35,6 +37,7 @@ CCOMPort::CCOMPort(CPortTable table)
 
 CCOMPort::CCOMPort(CPortTable table, LineMaker maker)
     : m_table(std::move(table))
+    , m_givenTable(m_table)
     , m_maker(std::move(maker))
 {
     Probe();
@@ -54,23 +57,29 @@ int CCOMPort::OpenSlot(int portIndex)
     return error;
 }
 
+int CCOMPort::ProbeSlot(int portIndex)
+{
+    const std::string& path = m_table.Path(portIndex);
+    int error = 0;
+    // A network line is not connected only to be looked at: a server
+    // with one client at a time would see a stranger come and go.
+    if (IsNetworkPortName(path)) {
+        error = ParseNetworkPortName(path) ? 0 : EINVAL;
+    } else {
+        std::unique_ptr<CSerialLine> line = m_maker(path);
+        error = line->Open(path);
+        if (error == 0)
+            line->Close();
+    }
+    m_probeError[static_cast<std::size_t>(portIndex)] = error;
+    m_portError[static_cast<std::size_t>(portIndex)] = error;
+    return error;
+}
+
 void CCOMPort::Probe()
 {
-    for (int i = 0; i < CPortTable::kSlots; ++i) {
-        // A network line is not connected only to be looked at: a server
-        // with one client at a time would see a stranger come and go.
-        if (IsNetworkPortName(m_table.Path(i))) {
-            int error = ParseNetworkPortName(m_table.Path(i)) ? 0 : EINVAL;
-            m_probeError[static_cast<std::size_t>(i)] = error;
-            m_portError[static_cast<std::size_t>(i)] = error;
-            continue;
-        }
-        int error = OpenSlot(i);
-        m_probeError[static_cast<std::size_t>(i)] = error;
-        if (error == 0)
-            m_line->Close();
-    }
-    m_line.reset();
+    for (int i = 0; i < CPortTable::kSlots; ++i)
+        ProbeSlot(i);
 }
 
 int CCOMPort::Open(int portIndex, const char* mode, int readTimeoutConstant)
@@ -216,6 +225,79 @@ int CCOMPort::Reopen(const std::string& path)
         m_identity.serial = identity.serial.empty() ? m_identity.serial : identity.serial;
     }
     return opened;
+}
+
+namespace {
+
+// The first empty slot from `first` up; -1 when there is none.
+int FreeSlot(const CPortTable& table, int first)
+{
+    for (int index = first; index < CPortTable::kSlots; ++index) {
+        if (table.Path(index).empty())
+            return index;
+    }
+    return -1;
+}
+
+int SlotOf(const CPortTable& table, const std::string& path)
+{
+    for (int index = 0; index < CPortTable::kSlots; ++index) {
+        if (table.Path(index) == path)
+            return index;
+    }
+    return -1;
+}
+
+// Slots the Port menu lists by themselves; entered names go after them.
+constexpr int kListedSlots = 4;
+
+} // namespace
+
+int CCOMPort::AddPath(const std::string& path)
+{
+    int index = SlotOf(m_table, path);
+    if (index < 0)
+        index = FreeSlot(m_table, kListedSlots);
+    if (index < 0)
+        return -1;
+    if (std::find(m_addedPaths.begin(), m_addedPaths.end(), path) == m_addedPaths.end())
+        m_addedPaths.push_back(path);
+    // The open slot keeps its line; only its errors are left as they are.
+    if (index != m_openIndex) {
+        m_table.SetPath(index, path);
+        ProbeSlot(index);
+    }
+    return index;
+}
+
+void CCOMPort::Rescan()
+{
+    CPortTable fresh = m_fromEnvironment ? CPortTable::FromEnvironment() : m_givenTable;
+    std::vector<std::string> displaced;
+    if (CPortTable::IsValidIndex(m_openIndex)) {
+        // The open line stays where it is: a device the new table puts in
+        // its slot moves up, and the open path is not listed twice.
+        const std::string open = m_table.Path(m_openIndex);
+        const int elsewhere = SlotOf(fresh, open);
+        if (elsewhere >= 0 && elsewhere != m_openIndex)
+            fresh.SetPath(elsewhere, std::string());
+        if (fresh.Path(m_openIndex) != open) {
+            if (!fresh.Path(m_openIndex).empty())
+                displaced.push_back(fresh.Path(m_openIndex));
+            fresh.SetPath(m_openIndex, open);
+        }
+    }
+    displaced.insert(displaced.end(), m_addedPaths.begin(), m_addedPaths.end());
+    for (const std::string& path : displaced) {
+        const int free = FreeSlot(fresh, kListedSlots);
+        if (SlotOf(fresh, path) < 0 && free >= 0)
+            fresh.SetPath(free, path);
+    }
+    m_table = std::move(fresh);
+    for (int index = 0; index < CPortTable::kSlots; ++index) {
+        if (index != m_openIndex)
+            ProbeSlot(index);
+    }
 }
 
 std::string CCOMPort::DescribeLastFault() const

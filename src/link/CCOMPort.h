@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -68,11 +69,29 @@ public:
     // on success.
     int Reopen(const std::string& path);
 
+    // Puts a port name the operator entered (a network line) into the
+    // table: the slot that already holds it, else the first empty slot
+    // from COM5 up, probed as at start-up. The slot, or -1 when every slot
+    // from COM5 up is taken. It stays through a rescan.
+    int AddPath(const std::string& path);
+    // Builds the table again from where it came from (the environment, or
+    // the list given) and probes every slot again, for adapters plugged in
+    // or pulled since. The open port keeps its slot and its line.
+    void Rescan();
+
 private:
     int OpenSlot(int portIndex);
+    // Opens and closes a slot's device on a line of its own (a network
+    // name is only parsed), leaving the open line alone.
+    int ProbeSlot(int portIndex);
     void Probe();
 
     CPortTable m_table;
+    // Where a rescan takes the table from: the environment again, or the
+    // table given at construction.
+    bool m_fromEnvironment { false };
+    CPortTable m_givenTable;
+    std::vector<std::string> m_addedPaths;
     LineMaker m_maker;
     std::unique_ptr<CSerialLine> m_line;
     std::array<int, CPortTable::kSlots> m_probeError {};

@@ -55,15 +55,53 @@ int CKRMSProtocol::OpenPort(int portIndex, int responseTimeout)
     // Re-opening replaces the line under the port; an exchange running on
     // the other thread must not be reading it then. An exchange that does
     // not end within the lock wait leaves the port as it is.
+    int opened = 0;
+    BetweenExchanges([&] {
+        m_responseTimeout.store(responseTimeout);
+        std::string mode = m_serialMode.Get();
+        opened = m_port->Open(portIndex, mode.c_str(), responseTimeout);
+    });
+    return opened;
+}
+
+bool CKRMSProtocol::BetweenExchanges(const std::function<void()>& change)
+{
     bool ownLock = !HoldsLock();
     if (ownLock && !m_lock.TryAcquireFor(kLockWait))
-        return 0;
-    m_responseTimeout.store(responseTimeout);
-    std::string mode = m_serialMode.Get();
-    int opened = m_port->Open(portIndex, mode.c_str(), responseTimeout);
+        return false;
+    change();
     if (ownLock)
         m_lock.Release();
-    return opened;
+    return true;
+}
+
+namespace {
+
+constexpr const char* kTableBusy = "the port is busy with an exchange; try again";
+
+} // namespace
+
+int CKRMSProtocol::AddPortPath(const std::string& path, std::string& error)
+{
+    int index = -1;
+    if (!BetweenExchanges([&] { index = m_port->AddPath(path); }))
+        error = kTableBusy;
+    else if (index < 0)
+        error = "every port slot from COM5 to COM16 is in use";
+    return index;
+}
+
+bool CKRMSProtocol::RescanPorts(std::string& error)
+{
+    if (BetweenExchanges([this] { m_port->Rescan(); }))
+        return true;
+    error = kTableBusy;
+    return false;
+}
+
+bool CKRMSProtocol::ClosePort()
+{
+    return BetweenExchanges([this] { m_port->Close(); });
 }
 
 bool CKRMSProtocol::HoldsLock() const

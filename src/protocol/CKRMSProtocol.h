@@ -54,6 +54,14 @@ public:
     void SetSerialMode(std::string mode) { m_serialMode.Set(std::move(mode)); }
     std::string GetSerialMode() const { return m_serialMode.Get(); }
     CCOMPort* GetPort() { return m_port.get(); }
+    // The port table changed between exchanges (the exchange lock taken as
+    // OpenPort takes it): a port name the operator entered put into a slot
+    // (the slot, or -1 with `error` saying why), or every slot probed again.
+    int AddPortPath(const std::string& path, std::string& error);
+    bool RescanPorts(std::string& error);
+    // Closes the open port between exchanges (for a monitor that listens
+    // on the same line); false when an exchange did not end in time.
+    bool ClosePort();
     int GetPortError(int portIndex) const { return m_port->GetPortError(portIndex); }
 
     // One complete exchange. Takes the lock (1000 ms at most) and leaves it
@@ -191,6 +199,11 @@ protected:
     bool CheckAck(const CCommand& reply, int failureCode = kAckNotReceived);
 
 private:
+    // Runs `change` holding the exchange lock (taken here unless the caller
+    // holds it, 1000 ms at most); false, without running it, when an
+    // exchange did not end in time.
+    bool BetweenExchanges(const std::function<void()>& change);
+
     void Pause();
     // Keeps the line's cause of a failed exchange, and logs a line that
     // went away once (not once per command) until an exchange succeeds.

@@ -1,6 +1,7 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 
 #include "app/CApplication.h"
+#include "app/CBusWatch.h"
 #include "app/CCaptureRecorder.h"
 #include "app/CExchangeTap.h"
 #include "app/CLinkStatus.h"
@@ -73,6 +74,8 @@ CKRMSCYVMCDlg::CKRMSCYVMCDlg(CApplication& application, QWidget* parent)
 CKRMSCYVMCDlg::~CKRMSCYVMCDlg()
 {
     m_application.Engine().RequestStop();
+    if (m_busWatch)
+        m_busWatch->Stop();
     // The worker first: its task may still use the panel.
     m_worker.reset();
     m_application.Engine().Stop();
@@ -363,9 +366,13 @@ void CKRMSCYVMCDlg::ApplyEnabledState()
     // engine's exchange to end.
     m_portMenu->menuAction()->setEnabled(idle);
     m_optionsMenu->menuAction()->setEnabled(idle);
-    // The port's watcher changes only while no exchange can run.
+    // The port's watcher changes only while no exchange can run; a watched
+    // bus sends nothing, so a recording can start and stop meanwhile.
+    const bool quiet = idle && !m_application.Engine().IsRunning();
     if (m_captureMenu)
-        m_captureMenu->menuAction()->setEnabled(idle && !m_application.Engine().IsRunning());
+        m_captureMenu->menuAction()->setEnabled(quiet || (IsWatchingBus() && !m_closeRequested));
+    if (m_busMenu)
+        m_busMenu->menuAction()->setEnabled(quiet);
     if (m_stop)
         m_stop->setEnabled(!m_closeRequested && IsSomethingRunning() && !m_stopRequested);
 }

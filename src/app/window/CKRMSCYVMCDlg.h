@@ -2,6 +2,7 @@
 
 #include "app/COperatorPanel.h"
 #include "app/CPanelObserver.h"
+#include "capture/CWireWatch.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -27,6 +28,7 @@ class QRadioButton;
 namespace orvex {
 
 class CApplication;
+class CBusWatch;
 class CCaptureRecorder;
 class CExchangeLog;
 class CExchangeTap;
@@ -86,8 +88,10 @@ public:
     // mode, when nothing else runs, is switched off). False when nothing
     // runs.
     bool StopRunning();
-    // Whether a command, a sequence or polling mode runs.
+    // Whether a command, a sequence, polling mode or a watched bus runs.
     bool IsSomethingRunning() const;
+    // Whether the Bus menu's monitor or relay runs.
+    bool IsWatchingBus() const { return m_busWatch != nullptr; }
     // A handler (or polling on/off, a port change, the timing settings)
     // runs on the worker.
     bool IsBusy() const;
@@ -155,6 +159,15 @@ private:
     void OnRecordCapture();
     void OnStopRecording();
     void OnOpenCapture();
+    // The Bus menu: the dialog, then the monitor or relay on the worker
+    // until Stop, Escape, closing or a lost port.
+    void OnWatchBus(WireWatchKind kind);
+    void FinishWatch(WireWatchKind kind, bool opened, const std::string& outcome);
+    // The Port menu's slot items from the port table and its probe: COM1..
+    // COM4 and the network ports entered, each with its adapter's name.
+    void FillPortItems();
+    void OnNetworkPort();
+    void OnRescanPorts();
     void OnTaskFinished();
     void ApplyEnabledState();
     void UpdatePortMenu();
@@ -205,11 +218,20 @@ private:
     QAction* m_recordCapture { nullptr };
     QAction* m_stopRecording { nullptr };
     std::unique_ptr<CCaptureRecorder> m_recorder;
-    std::vector<QAction*> m_portItems; // COM1..COM4; null where removed
+    QMenu* m_busMenu { nullptr };
+    // Set while the Bus menu's monitor or relay runs on the worker.
+    std::unique_ptr<CBusWatch> m_busWatch;
+    // The window's own port was let go for the watch: opened again after.
+    bool m_reopenAfterWatch { false };
+    std::vector<QAction*> m_portItems; // by slot: COM1..COM4 and network ports; null where not listed
+    QAction* m_portSlotsEnd { nullptr }; // the separator after the slot items
+    QAction* m_networkPort { nullptr };
+    QAction* m_rescanPorts { nullptr };
     QAction* m_speed9600 { nullptr };
     QAction* m_speed19200 { nullptr };
 
     // GUI thread only.
+    std::string m_shownPortPath;
     bool m_pollingButtonsDisabled { false };
     bool m_closeRequested { false };
     bool m_closeDone { false };

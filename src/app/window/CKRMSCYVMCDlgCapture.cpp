@@ -1,7 +1,9 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 
 #include "app/CApplication.h"
+#include "app/CBusWatch.h"
 #include "app/CCaptureRecorder.h"
+#include "app/window/CBusWatchDlg.h"
 #include "app/window/CLinkStatusBar.h"
 #include "app/window/CLogListModel.h"
 #include "app/window/GuiCall.h"
@@ -11,11 +13,15 @@
 #include <QFileDialog>
 #include <QStatusBar>
 
+#include <algorithm>
+#include <memory>
+
 namespace orvex {
 
 void CKRMSCYVMCDlg::OnRecordCapture()
 {
-    if (IsSomethingRunning() || m_closeRequested)
+    // While a bus is watched, the recording takes the watched frames.
+    if ((IsSomethingRunning() && !IsWatchingBus()) || m_closeRequested)
         return;
     CCOMPort* port = m_application.Protocol().GetPort();
     if (!port)
@@ -39,7 +45,7 @@ void CKRMSCYVMCDlg::OnRecordCapture()
 
 void CKRMSCYVMCDlg::OnStopRecording()
 {
-    if (IsSomethingRunning() || !m_recorder->IsRecording())
+    if ((IsSomethingRunning() && !IsWatchingBus()) || !m_recorder->IsRecording())
         return;
     const QString path = ToQString(m_recorder->Path());
     const std::string error = m_recorder->Stop();
@@ -64,6 +70,94 @@ void CKRMSCYVMCDlg::OnOpenCapture()
     if (!DecodeCaptureFile(ToStdString(name), *m_model, error))
         ShowMessageBox(this, QStringLiteral("Unable to read the capture"), ToQString(error));
     m_model->FlushPending();
+}
+
+// ---- Bus menu ---------------------------------------------------------------------
+
+void CKRMSCYVMCDlg::OnWatchBus(WireWatchKind kind)
+{
+    if (IsSomethingRunning() || m_closeRequested)
+        return;
+    const CPortTable& table = m_application.Protocol().GetPort()->GetPortTable();
+    std::vector<std::pair<std::string, std::string>> ports;
+    for (int index = 0; index < CPortTable::kSlots; ++index) {
+        if (!table.Path(index).empty())
+            ports.emplace_back(CPortTable::Name(index), table.Path(index));
+    }
+    CBusWatchDlg dialog(kind, ports, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const WireWatchSettings settings = dialog.Settings();
+
+    // The watch cannot share a line with the window's own port: that port
+    // is let go meanwhile and opened again after.
+    CKRMSProtocol& protocol = m_application.Protocol();
+    const CCOMPort* own = protocol.GetPort();
+    m_reopenAfterWatch = false;
+    if (own->IsOpen()) {
+        const std::string& path = table.Path(own->GetOpenIndex());
+        if (std::find(settings.paths.begin(), settings.paths.end(), path) != settings.paths.end())
+            m_reopenAfterWatch = protocol.ClosePort();
+    }
+
+    // The log's own options: the same lines as the window's exchanges.
+    Pull();
+    const PanelMembers members = m_panel->GetMembers();
+    const WireLogOptions options { members.communicationData != 0, members.displayExchange != 0, m_log->GetHeaderClock() };
+    const int baud = m_panel->GetSpeed();
+    m_busWatch = std::make_unique<CBusWatch>(settings, *m_model, m_recorder.get());
+    m_recorder->SetBusPorts(settings.paths);
+    CBusWatch* watch = m_busWatch.get();
+    auto opened = std::make_shared<bool>(false);
+    auto outcome = std::make_shared<std::string>();
+    RunTask([watch, baud, options, opened, outcome] {
+        std::string error;
+        if (!watch->Open(baud, options, error)) {
+            *outcome = error;
+            return;
+        }
+        *opened = true;
+        *outcome = watch->Run();
+    }, [this, kind, opened, outcome] { FinishWatch(kind, *opened, *outcome); });
+    if (!IsBusy()) {
+        m_recorder->SetBusPorts({});
+        m_busWatch.reset();
+        return;
+    }
+    m_running = ToQString(watch->StateText());
+    ApplyEnabledState();
+}
+
+void CKRMSCYVMCDlg::FinishWatch(WireWatchKind kind, bool opened, const std::string& outcome)
+{
+    m_recorder->SetBusPorts({});
+    m_busWatch.reset();
+    m_model->FlushPending();
+    const QString what = kind == WireWatchKind::Relay ? QStringLiteral("Relay") : QStringLiteral("Monitor");
+    QString text;
+    QString detail;
+    if (!opened) {
+        text = QStringLiteral("%1: %2").arg(what, ToQString(outcome));
+        detail = QStringLiteral("Nothing is watched. Check the cable and the port, or choose another.");
+    } else if (!outcome.empty()) {
+        text = QStringLiteral("%1 ended: %2").arg(what, ToQString(outcome));
+        detail = QStringLiteral("What was heard before is in the log (and in the capture, if one is recorded).");
+    } else {
+        statusBar()->showMessage(QStringLiteral("%1 stopped").arg(what), 5000);
+    }
+    // After the controls are back, so the box does not hold up the end of
+    // the task.
+    if (!text.isEmpty()) {
+        QMetaObject::invokeMethod(this, [this, text, detail] { ShowMessageBox(this, text, detail); }, Qt::QueuedConnection);
+    }
+    if (m_reopenAfterWatch) {
+        m_reopenAfterWatch = false;
+        QMetaObject::invokeMethod(this, [this] {
+            if (IsBusy() || m_closeRequested)
+                return;
+            RunTask([this] { m_panel->ChooseSpeed(m_panel->GetSpeed()); }, [this] { UpdatePortMenu(); });
+        }, Qt::QueuedConnection);
+    }
 }
 
 } // namespace orvex

@@ -6,9 +6,14 @@
 #include "app/window/CTimingDlg.h"
 #include "app/window/GuiCall.h"
 
+#include "link/NetworkPortName.h"
+#include "link/PortDescription.h"
+
 #include <QAction>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 
 namespace orvex {
 
@@ -23,24 +28,18 @@ void CKRMSCYVMCDlg::BuildMenus()
     m_portMenu = menuBar()->addMenu(QStringLiteral("Port"));
     m_portMenu->setObjectName(QStringLiteral("Port"));
     m_portMenu->setToolTipsVisible(true);
-    const CCOMPort* port = m_application.Protocol().GetPort();
-    m_portItems.assign(4, nullptr);
-    for (int index = 0; index < 4; ++index) {
-        auto state = m_panel->GetPortItemState(index);
-        if (state == Panel::PortItemState::Removed)
-            continue;
-        QString name = ToQString(CPortTable::Name(index));
-        QString path = ToQString(port->GetPortTable().Path(index));
-        auto* item = m_portMenu->addAction(path.isEmpty() ? name : name + QStringLiteral("  ") + path);
-        item->setObjectName(name);
-        item->setCheckable(true);
-        if (state == Panel::PortItemState::Greyed) {
-            item->setEnabled(false);
-            item->setToolTip(ToQString(port->DescribePortError(index)));
-        }
-        connect(item, &QAction::triggered, this, [this, index] { OnPortItem(index); });
-        m_portItems[static_cast<std::size_t>(index)] = item;
-    }
+    m_portItems.assign(CPortTable::kSlots, nullptr);
+    // A line served over the network (ser2net), and the table again after
+    // an adapter was plugged in or pulled.
+    m_portSlotsEnd = m_portMenu->addSeparator();
+    m_networkPort = m_portMenu->addAction(QStringLiteral("Network port..."));
+    m_networkPort->setObjectName(QStringLiteral("Network port"));
+    m_networkPort->setToolTip(QStringLiteral("tcp://HOST:PORT or rfc2217://HOST:PORT"));
+    connect(m_networkPort, &QAction::triggered, this, &CKRMSCYVMCDlg::OnNetworkPort);
+    m_rescanPorts = m_portMenu->addAction(QStringLiteral("Rescan ports"));
+    m_rescanPorts->setObjectName(QStringLiteral("Rescan ports"));
+    connect(m_rescanPorts, &QAction::triggered, this, &CKRMSCYVMCDlg::OnRescanPorts);
+    FillPortItems();
     m_portMenu->addSeparator();
     m_speed9600 = m_portMenu->addAction(QStringLiteral("9600"));
     m_speed9600->setObjectName(QStringLiteral("9600"));
@@ -75,6 +74,17 @@ void CKRMSCYVMCDlg::BuildMenus()
     openCapture->setObjectName(QStringLiteral("Open capture"));
     connect(openCapture, &QAction::triggered, this, &CKRMSCYVMCDlg::OnOpenCapture);
 
+    // Watching a machine's own controller talk to the unit, as orvexctl
+    // monitor and relay do.
+    m_busMenu = menuBar()->addMenu(QStringLiteral("&Bus"));
+    m_busMenu->setObjectName(QStringLiteral("Bus"));
+    auto* monitor = m_busMenu->addAction(QStringLiteral("Monitor..."));
+    monitor->setObjectName(QStringLiteral("Monitor"));
+    connect(monitor, &QAction::triggered, this, [this] { OnWatchBus(WireWatchKind::Monitor); });
+    auto* relay = m_busMenu->addAction(QStringLiteral("Relay..."));
+    relay->setObjectName(QStringLiteral("Relay"));
+    connect(relay, &QAction::triggered, this, [this] { OnWatchBus(WireWatchKind::Relay); });
+
     // A window manager offers no system menu to extend: About goes to Help.
     auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help"));
@@ -85,12 +95,89 @@ void CKRMSCYVMCDlg::BuildMenus()
 
 // ---- Menus -----------------------------------------------------------------------
 
+void CKRMSCYVMCDlg::FillPortItems()
+{
+    for (QAction*& item : m_portItems) {
+        // Never from an item's own signal: the menu entries and the task
+        // ends that call this are other objects.
+        delete item;
+        item = nullptr;
+    }
+    const CCOMPort* port = m_application.Protocol().GetPort();
+    for (int index = 0; index < CPortTable::kSlots; ++index) {
+        const std::string& path = port->GetPortTable().Path(index);
+        // COM1..COM4 as ever; further up only the network ports entered.
+        const bool network = IsNetworkPortName(path);
+        if (index >= 4 && !network)
+            continue;
+        auto state = m_panel->GetPortItemState(index);
+        if (state == Panel::PortItemState::Removed)
+            continue;
+        QString name = ToQString(CPortTable::Name(index));
+        // The adapter by its stable name, USB ids and serial number where
+        // it has them, as orvexctl ports lists it.
+        QString description = path.empty() ? QString() : ToQString(DescribePortText(DescribePort(path)));
+        auto* item = new QAction(description.isEmpty() ? name : name + QStringLiteral("  ") + description, m_portMenu);
+        m_portMenu->insertAction(m_portSlotsEnd, item);
+        item->setObjectName(name);
+        item->setCheckable(true);
+        item->setToolTip(description);
+        if (state == Panel::PortItemState::Greyed) {
+            item->setEnabled(false);
+            item->setToolTip(ToQString(port->DescribePortError(index)));
+        }
+        if (index < 4)
+            connect(item, &QAction::triggered, this, [this, index] { OnPortItem(index); });
+        else
+            connect(item, &QAction::triggered, this, [this, path = ToQString(path)] {
+                if (IsBusy() || m_closeRequested) {
+                    UpdatePortMenu();
+                    return;
+                }
+                RunTask([this, name = ToStdString(path)] { m_panel->ChooseNetworkPort(name); }, [this] { UpdatePortMenu(); });
+            });
+        m_portItems[static_cast<std::size_t>(index)] = item;
+    }
+}
+
+void CKRMSCYVMCDlg::OnNetworkPort()
+{
+    if (IsBusy() || m_closeRequested)
+        return;
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("Network port"));
+    dialog.setWindowTitle(QStringLiteral("Network port"));
+    dialog.setLabelText(QStringLiteral("Network port (tcp://HOST:PORT for raw TCP, rfc2217://HOST:PORT for RFC 2217):"));
+    dialog.setTextValue(QStringLiteral("tcp://"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const std::string name = ToStdString(dialog.textValue().trimmed());
+    RunTask([this, name] { m_panel->ChooseNetworkPort(name); }, [this] {
+        FillPortItems();
+        UpdatePortMenu();
+    });
+}
+
+void CKRMSCYVMCDlg::OnRescanPorts()
+{
+    if (IsBusy() || m_closeRequested)
+        return;
+    RunTask([this] { m_panel->RescanPorts(); }, [this] {
+        FillPortItems();
+        UpdatePortMenu();
+        int listed = 0;
+        for (QAction* item : m_portItems)
+            listed += item && item->isEnabled() ? 1 : 0;
+        statusBar()->showMessage(QStringLiteral("Ports rescanned: %1 can be opened").arg(listed), 5000);
+    });
+}
+
 void CKRMSCYVMCDlg::UpdatePortMenu()
 {
     const int current = m_panel->GetCurrentPort();
-    for (int index = 0; index < 4; ++index) {
-        if (QAction* item = m_portItems[static_cast<std::size_t>(index)])
-            item->setChecked(index == current);
+    for (std::size_t index = 0; index < m_portItems.size(); ++index) {
+        if (QAction* item = m_portItems[index])
+            item->setChecked(static_cast<int>(index) == current);
     }
     const int speed = m_panel->GetSpeed();
     m_speed9600->setChecked(speed != 19200);

@@ -1,6 +1,7 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 
 #include "app/CApplication.h"
+#include "app/CBusWatch.h"
 #include "app/CLinkStatus.h"
 #include "app/CUnitPicture.h"
 #include "app/window/CLinkStatusBar.h"
@@ -56,12 +57,18 @@ void CKRMSCYVMCDlg::UpdateLinkSettings()
     const int port = m_panel->GetCurrentPort();
     if (port >= 0 && port < CPortTable::kSlots) {
         settings.portName = CPortTable::Name(port);
-        if (const CCOMPort* line = m_application.Protocol().GetPort())
-            settings.portPath = line->GetPortTable().Path(port);
+        // The table may be rebuilt on the worker (a rescan, a network port
+        // entered): read only while nothing runs there.
+        if (const CCOMPort* line = m_application.Protocol().GetPort(); line && !IsBusy())
+            m_shownPortPath = line->GetPortTable().Path(port);
+        settings.portPath = m_shownPortPath;
     }
     settings.baud = m_panel->GetSpeed();
     settings.address = Combo(1074)->currentIndex();
     settings.polling = m_application.Engine().IsRunning();
+    settings.waitingForLine = m_application.Engine().GetLineState() == EngineLineState::WaitingForLine;
+    if (m_busWatch)
+        settings.busWatch = m_busWatch->StateText();
     m_linkStatus->SetSettings(settings);
 }
 

@@ -1,6 +1,7 @@
 #include "app/window/CKRMSCYVMCDlg.h"
 
 #include "app/CApplication.h"
+#include "app/CBusWatch.h"
 #include "app/CUnitPicture.h"
 #include "app/window/CHandlerWorker.h"
 #include "vmc/CVMC.h"
@@ -29,6 +30,8 @@ bool CKRMSCYVMCDlg::StopRunning()
         // Outside polling mode the handler waits on the window's own stop
         // flag; in polling mode a running command is one short exchange.
         m_handlerStop.store(1);
+        if (m_busWatch)
+            m_busWatch->Stop();
         statusBar()->showMessage(QStringLiteral("Stopping: %1...").arg(m_running.isEmpty() ? QStringLiteral("the running task") : m_running));
         ApplyEnabledState();
         return true;
@@ -105,6 +108,8 @@ void CKRMSCYVMCDlg::RequestClose()
     // turn; the program ends once they have.
     m_application.Engine().RequestStop();
     m_handlerStop.store(1);
+    if (m_busWatch)
+        m_busWatch->Stop();
     m_application.Device().WakeWaits();
     m_application.RequestClosing();
     if (m_closeRequested)
