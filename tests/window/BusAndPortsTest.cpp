@@ -12,6 +12,7 @@
 #include "link/CPtyPair.h"
 #include "link/Frame.h"
 #include "link/WireVocabulary.h"
+#include "support/Ser2NetServer.h"
 
 #include <gtest/gtest.h>
 
@@ -28,14 +29,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
+#include <memory>
 
 namespace orvex::test {
 namespace {
@@ -215,72 +212,6 @@ TEST(Bus, ARelayForwardsBothWaysTakesTheWindowsPortAndGivesItBack)
     EXPECT_TRUE(rig.Messages().Texts().isEmpty()) << rig.Messages().Texts().join(QLatin1Char('\n')).toStdString();
 }
 
-// A loopback server playing a unit on a raw TCP line: answers every POLL
-// with IDLING, until the test ends.
-class CLoopbackUnit {
-public:
-    CLoopbackUnit()
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(m_listener, 1) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~CLoopbackUnit()
-    {
-        m_stop.store(true);
-        if (m_thread.joinable())
-            m_thread.join();
-        ::close(m_listener);
-    }
-    int Port() const { return m_port; }
-    int Polls() const { return m_polls.load(); }
-
-private:
-    void Serve()
-    {
-        int client = -1;
-        std::vector<std::uint8_t> held;
-        while (!m_stop.load()) {
-            pollfd entry { client < 0 ? m_listener : client, POLLIN, 0 };
-            if (::poll(&entry, 1, 20) <= 0)
-                continue;
-            if (client < 0) {
-                client = ::accept(m_listener, nullptr, nullptr);
-                continue;
-            }
-            std::uint8_t buffer[256];
-            const ssize_t got = ::read(client, buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            held.insert(held.end(), buffer, buffer + got);
-            while (held.size() >= 6 && held[2] <= held.size()) {
-                const std::size_t frame = held[2];
-                if (held[3] == wire::kPoll) {
-                    m_polls.fetch_add(1);
-                    const auto reply = BuildFrame(held[1], std::vector<std::uint8_t> { wire::kIdling });
-                    (void)!::write(client, reply.data(), reply.size());
-                }
-                held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(frame));
-            }
-        }
-        if (client >= 0)
-            ::close(client);
-    }
-
-    int m_listener { -1 };
-    int m_port { 0 };
-    std::atomic<bool> m_stop { false };
-    std::atomic<int> m_polls { 0 };
-    std::thread m_thread;
-};
-
 void EnterNetworkPort(QWidget* window, const QString& name)
 {
     WhenModalOpens([name](QWidget* modal) {
@@ -311,19 +242,26 @@ TEST(PortMenu, ANetworkPortIsRefusedWhenMalformedOpenedOnLoopbackAndARescanFinds
     EXPECT_EQ(window.Panel().GetCurrentPort(), 0) << "the port in use stays";
     rig.Messages().Clear();
 
-    CLoopbackUnit unit;
-    ASSERT_GT(unit.Port(), 0);
-    const QString name = QStringLiteral("tcp://127.0.0.1:%1").arg(unit.Port());
+    // A unit served by ser2net on loopback, as on a machine's controller.
+    if (!Ser2NetServer::Available())
+        GTEST_SKIP() << "ser2net is not installed (scripts/setup installs it)";
+    CSimulator remote(FastCyclor());
+    const std::string remotePath = remote.StartPty();
+    ASSERT_FALSE(remotePath.empty()) << remote.LastError();
+    Ser2NetServer server;
+    ASSERT_TRUE(server.Start(remotePath)) << server.Error();
+    const QString name = QString::fromStdString(server.RawName());
+    const CCOMPort& port = *rig.Application().Protocol().GetPort();
     EnterNetworkPort(&window, name);
     ASSERT_TRUE(WaitUntil([&] { return !window.IsBusy() && FindAction(&window, QStringLiteral("COM5")) != nullptr; }));
     EXPECT_TRUE(rig.Messages().Texts().isEmpty()) << rig.Messages().Texts().join(QLatin1Char('\n')).toStdString();
     QAction* com5 = FindAction(&window, QStringLiteral("COM5"));
-    EXPECT_EQ(com5->text(), QStringLiteral("COM5  %1: raw TCP to 127.0.0.1 port %2").arg(name).arg(unit.Port()));
+    EXPECT_EQ(com5->text(), QStringLiteral("COM5  %1: raw TCP to 127.0.0.1 port %2").arg(name).arg(server.RawPort()));
     EXPECT_TRUE(com5->isChecked());
     EXPECT_FALSE(FindAction(&window, QStringLiteral("COM1"))->isChecked());
+    EXPECT_EQ(port.GetOpenIndex(), 4);
     ASSERT_TRUE(rig.Click(1001));
     EXPECT_EQ(rig.ResultLine(), QStringLiteral("Poll: OK"));
-    EXPECT_EQ(unit.Polls(), 1);
     window.RefreshStatus();
     EXPECT_EQ(FindControl<QLabel>(&window, QStringLiteral("Status port"))->text(), QStringLiteral("COM5 ") + name);
 
@@ -339,9 +277,38 @@ TEST(PortMenu, ANetworkPortIsRefusedWhenMalformedOpenedOnLoopbackAndARescanFinds
     EXPECT_TRUE(com2->text().startsWith(QStringLiteral("COM2  ") + QString::fromStdString(later))) << com2->text().toStdString();
     ASSERT_NE(FindAction(&window, QStringLiteral("COM5")), nullptr);
     EXPECT_TRUE(FindAction(&window, QStringLiteral("COM5"))->isChecked());
+    EXPECT_EQ(port.GetOpenIndex(), 4);
     ASSERT_TRUE(rig.Click(1001));
     EXPECT_EQ(rig.ResultLine(), QStringLiteral("Poll: OK"));
-    EXPECT_EQ(unit.Polls(), 2);
+    server.Stop();
+    remote.Stop();
+}
+
+TEST(PortMenu, TheStatusBarShowsPollingWaitingForAPulledAdapter)
+{
+    QTemporaryDir directory;
+    const std::string link = directory.filePath(QStringLiteral("ttyORVEX0")).toStdString();
+    auto first = std::make_unique<CSimulator>(FastCyclor());
+    ASSERT_FALSE(first->StartPty(link).empty()) << first->LastError();
+    WindowRig::Setup setup;
+    setup.startSim = false;
+    setup.morePorts = { link };
+    WindowRig rig(setup);
+    CKRMSCYVMCDlg& window = rig.Window();
+    auto* polling = FindControl<QLabel>(&window, QStringLiteral("Status polling"));
+    rig.Control<QCheckBox>(1022)->click();
+    ASSERT_TRUE(WaitUntil([&] { return polling->text() == QStringLiteral("Polling"); }, 20s));
+
+    first->Stop(); // the adapter pulled: its link goes
+    first.reset();
+    ASSERT_TRUE(WaitUntil([&] { return polling->text() == QStringLiteral("Polling: waiting for the adapter to come back"); }, 20s))
+        << polling->text().toStdString();
+    CSimulator second(FastCyclor());
+    ASSERT_FALSE(second.StartPty(link).empty()) << second.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return polling->text() == QStringLiteral("Polling"); }, 20s)) << polling->text().toStdString();
+    EXPECT_TRUE(rig.LogContains(QString::fromStdString(link) + QStringLiteral(": connected again")));
+    ASSERT_TRUE(rig.CloseWindow());
+    second.Stop();
 }
 
 } // namespace

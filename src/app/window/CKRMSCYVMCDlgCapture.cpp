@@ -10,6 +10,7 @@
 #include "decode/CExchangeLog.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QStatusBar>
 
@@ -100,10 +101,9 @@ void CKRMSCYVMCDlg::OnWatchBus(WireWatchKind kind)
             m_reopenAfterWatch = protocol.ClosePort();
     }
 
-    // The log's own options: the same lines as the window's exchanges.
-    Pull();
-    const PanelMembers members = m_panel->GetMembers();
-    const WireLogOptions options { members.communicationData != 0, members.displayExchange != 0, m_log->GetHeaderClock() };
+    // The log's own options ("Display communication data", "Display
+    // exchange", the timestamps): the same lines as the window's exchanges.
+    const WireLogOptions options { Check(1121)->isChecked(), Check(1134)->isChecked(), m_log->GetHeaderClock() };
     const int baud = m_panel->GetSpeed();
     m_busWatch = std::make_unique<CBusWatch>(settings, *m_model, m_recorder.get());
     m_recorder->SetBusPorts(settings.paths);
