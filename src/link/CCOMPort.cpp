@@ -287,6 +287,13 @@ void CCOMPort::Rescan()
             fresh.SetPath(m_openIndex, open);
         }
     }
+    // The names entered keep their slots where they can, so the Port menu
+    // does not rename them; what was displaced takes the next free ones.
+    for (const std::string& path : m_addedPaths) {
+        const int before = SlotOf(m_table, path);
+        if (SlotOf(fresh, path) < 0 && before >= kListedSlots && fresh.Path(before).empty())
+            fresh.SetPath(before, path);
+    }
     displaced.insert(displaced.end(), m_addedPaths.begin(), m_addedPaths.end());
     for (const std::string& path : displaced) {
         const int free = FreeSlot(fresh, kListedSlots);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
@@ -163,6 +164,38 @@ TEST(ComPortProbe, SlotMissingAtStartStaysRefused)
     std::filesystem::create_symlink(peer.SlavePath(), later);
     EXPECT_FALSE(port.Open(0, "9600,n,8,1", 50));
     std::filesystem::remove(later);
+}
+
+// A rescan takes the table from the environment again: the open port keeps
+// its slot and its line wherever the new table puts it, the device the new
+// table puts in that slot moves up, and a name entered stays listed.
+TEST(ComPortProbe, RescanKeepsTheOpenPortWhereItIs)
+{
+    PtyPeer first;
+    PtyPeer plugged;
+    const char* old = std::getenv("ORVEX_PORTS");
+    const std::string saved = old ? old : "";
+    setenv("ORVEX_PORTS", first.SlavePath().c_str(), 1);
+    CCOMPort port;
+    ASSERT_TRUE(port.Open(0, "9600,n,8,1", 50));
+    EXPECT_EQ(port.AddPath("tcp://127.0.0.1:4001"), 4);
+    EXPECT_EQ(port.AddPath("tcp://127.0.0.1:4001"), 4) << "a name already listed keeps its slot";
+
+    setenv("ORVEX_PORTS", (plugged.SlavePath() + "," + first.SlavePath()).c_str(), 1);
+    port.Rescan();
+    if (old)
+        setenv("ORVEX_PORTS", saved.c_str(), 1);
+    else
+        unsetenv("ORVEX_PORTS");
+    const CPortTable& table = port.GetPortTable();
+    EXPECT_EQ(table.Path(0), first.SlavePath());
+    EXPECT_EQ(table.Path(1), "") << "the open path is not listed twice";
+    EXPECT_EQ(table.Path(4), "tcp://127.0.0.1:4001") << "the name entered keeps its slot";
+    EXPECT_EQ(table.Path(5), plugged.SlavePath());
+    EXPECT_EQ(port.GetPortError(5), 0) << "probed";
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.GetOpenIndex(), 0);
+    EXPECT_TRUE(port.Write(kPoll.data(), static_cast<int>(kPoll.size())));
 }
 
 TEST(ComPortProbe, FilesThatAreNoTerminalsAreRefusedUntouched)
