@@ -58,8 +58,9 @@ std::string CCaptureRecorder::Stop()
         return {};
     m_port->SetTap(nullptr);
     m_port = nullptr;
-    m_tap->Finish();
+    // The watching thread may be writing a watched exchange meanwhile.
     std::lock_guard guard(m_busMutex);
+    m_tap->Finish();
     m_busSink.reset();
     m_writer.Close();
     std::string error = m_writer.Error();
