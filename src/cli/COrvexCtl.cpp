@@ -148,7 +148,7 @@ int COrvexCtl::Run(const CliOptions& options)
 int COrvexCtl::RunPorts(const CliOptions& options)
 {
     CCOMPort port(TableFor(options));
-    const CPortTable& table = port.GetPortTable();
+    const CPortTable table = port.GetPortTable();
     for (int index = 0; index < CPortTable::kSlots; ++index) {
         const std::string& path = table.Path(index);
         m_out << CPortTable::Name(index) << ' ' << (path.empty() ? "-" : path) << ' ' << port.GetPortError(index)

@@ -50,7 +50,7 @@ CCOMPort::~CCOMPort()
 
 int CCOMPort::OpenSlot(int portIndex)
 {
-    const std::string& path = m_table.Path(portIndex);
+    const std::string path = GetPortPath(portIndex);
     m_line = m_maker(path);
     int error = m_line->Open(path);
     m_portError[static_cast<std::size_t>(portIndex)] = error;
@@ -59,7 +59,7 @@ int CCOMPort::OpenSlot(int portIndex)
 
 int CCOMPort::ProbeSlot(int portIndex)
 {
-    const std::string& path = m_table.Path(portIndex);
+    const std::string path = GetPortPath(portIndex);
     int error = 0;
     // A network line is not connected only to be looked at: a server
     // with one client at a time would see a stranger come and go.
@@ -95,7 +95,7 @@ int CCOMPort::Open(int portIndex, const char* mode, int readTimeoutConstant)
     m_lastIndex = portIndex;
     m_lastFault = {};
     m_mode = mode ? mode : "";
-    m_identity = DescribePort(m_table.Path(portIndex));
+    m_identity = DescribePort(GetPortPath(portIndex));
     auto lineMode = ParseLineMode(mode ? mode : "");
     if (!lineMode)
         return 0;
@@ -182,6 +182,18 @@ int CCOMPort::GetHandle() const
     return m_line ? m_line->Handle() : -1;
 }
 
+CPortTable CCOMPort::GetPortTable() const
+{
+    std::lock_guard lock(m_tableMutex);
+    return m_table;
+}
+
+std::string CCOMPort::GetPortPath(int portIndex) const
+{
+    std::lock_guard lock(m_tableMutex);
+    return m_table.Path(portIndex);
+}
+
 int CCOMPort::GetPortError(int portIndex) const
 {
     if (!CPortTable::IsValidIndex(portIndex))
@@ -191,7 +203,7 @@ int CCOMPort::GetPortError(int portIndex) const
 
 std::string CCOMPort::DescribePortError(int portIndex) const
 {
-    const std::string& path = m_table.Path(portIndex);
+    const std::string path = GetPortPath(portIndex);
     std::string where = path.empty() ? CPortTable::Name(portIndex) + " (no device path)" : path;
     int error = GetPortError(portIndex);
     if (error == 0)
@@ -216,7 +228,10 @@ int CCOMPort::Reopen(const std::string& path)
         return 0;
     const PortDescription identity = m_identity;
     const std::string mode = m_mode;
-    m_table.SetPath(m_lastIndex, path);
+    {
+        std::lock_guard lock(m_tableMutex);
+        m_table.SetPath(m_lastIndex, path);
+    }
     int opened = Open(m_lastIndex, mode.c_str(), m_readTimeoutConstant);
     // The identity is the adapter's, not its node's: keep the by-id name
     // and serial even when the node is new.
@@ -255,29 +270,34 @@ constexpr int kListedSlots = 4;
 
 int CCOMPort::AddPath(const std::string& path)
 {
-    int index = SlotOf(m_table, path);
-    if (index < 0)
-        index = FreeSlot(m_table, kListedSlots);
-    if (index < 0)
-        return -1;
+    int index = -1;
+    {
+        std::lock_guard lock(m_tableMutex);
+        index = SlotOf(m_table, path);
+        if (index < 0)
+            index = FreeSlot(m_table, kListedSlots);
+        if (index < 0)
+            return -1;
+        // The open slot keeps its line; only its errors are left as they are.
+        if (index != m_openIndex)
+            m_table.SetPath(index, path);
+    }
     if (std::find(m_addedPaths.begin(), m_addedPaths.end(), path) == m_addedPaths.end())
         m_addedPaths.push_back(path);
-    // The open slot keeps its line; only its errors are left as they are.
-    if (index != m_openIndex) {
-        m_table.SetPath(index, path);
+    if (index != m_openIndex)
         ProbeSlot(index);
-    }
     return index;
 }
 
 void CCOMPort::Rescan()
 {
     CPortTable fresh = m_fromEnvironment ? CPortTable::FromEnvironment() : m_givenTable;
+    const CPortTable table = GetPortTable();
     std::vector<std::string> displaced;
     if (CPortTable::IsValidIndex(m_openIndex)) {
         // The open line stays where it is: a device the new table puts in
         // its slot moves up, and the open path is not listed twice.
-        const std::string open = m_table.Path(m_openIndex);
+        const std::string open = table.Path(m_openIndex);
         const int elsewhere = SlotOf(fresh, open);
         if (elsewhere >= 0 && elsewhere != m_openIndex)
             fresh.SetPath(elsewhere, std::string());
@@ -290,7 +310,7 @@ void CCOMPort::Rescan()
     // The names entered keep their slots where they can, so the Port menu
     // does not rename them; what was displaced takes the next free ones.
     for (const std::string& path : m_addedPaths) {
-        const int before = SlotOf(m_table, path);
+        const int before = SlotOf(table, path);
         if (SlotOf(fresh, path) < 0 && before >= kListedSlots && fresh.Path(before).empty())
             fresh.SetPath(before, path);
     }
@@ -300,7 +320,10 @@ void CCOMPort::Rescan()
         if (SlotOf(fresh, path) < 0 && free >= 0)
             fresh.SetPath(free, path);
     }
-    m_table = std::move(fresh);
+    {
+        std::lock_guard lock(m_tableMutex);
+        m_table = std::move(fresh);
+    }
     for (int index = 0; index < CPortTable::kSlots; ++index) {
         if (index != m_openIndex)
             ProbeSlot(index);
@@ -311,7 +334,7 @@ std::string CCOMPort::DescribeLastFault() const
 {
     if (m_lastFault.Complete())
         return "";
-    const std::string& path = m_table.Path(m_openIndex);
+    const std::string path = GetPortPath(m_openIndex);
     return (path.empty() ? CPortTable::Name(m_openIndex) : path) + ": " + DescribeLineFault(m_lastFault);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,10 @@ public:
     int GetPortError(int portIndex) const;
     // "<path>: <reason>", for messages; names the slot when it has no path.
     std::string DescribePortError(int portIndex) const;
-    const CPortTable& GetPortTable() const { return m_table; }
+    // A copy: the engine's reconnect may rename the open slot's path while
+    // another thread looks at the table.
+    CPortTable GetPortTable() const;
+    std::string GetPortPath(int portIndex) const;
     int GetOpenIndex() const { return m_openIndex; }
     // Bytes that arrived during the last Read, complete or not.
     int GetLastReadCount() const { return m_lastReadCount; }
@@ -86,6 +90,7 @@ private:
     int ProbeSlot(int portIndex);
     void Probe();
 
+    mutable std::mutex m_tableMutex; // guards m_table
     CPortTable m_table;
     // Where a rescan takes the table from: the environment again, or the
     // table given at construction.

@@ -352,7 +352,7 @@ void CKRMSProtocol::LineResetPulse()
     // line) is said once; the pulse still takes its time.
     if (m_port->GetLastFault().fault == LineFault::Unconfirmed && !m_rtsUnconfirmedLogged.exchange(true)) {
         if (COutputInterface* observer = m_observer.load())
-            observer->OutputLine(m_port->GetPortTable().Path(m_port->GetOpenIndex()) + ": RTS "
+            observer->OutputLine(m_port->GetPortPath(m_port->GetOpenIndex()) + ": RTS "
                 + DescribeLineFault(m_port->GetLastFault()));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

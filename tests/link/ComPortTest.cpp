@@ -187,7 +187,7 @@ TEST(ComPortProbe, RescanKeepsTheOpenPortWhereItIs)
         setenv("ORVEX_PORTS", saved.c_str(), 1);
     else
         unsetenv("ORVEX_PORTS");
-    const CPortTable& table = port.GetPortTable();
+    const CPortTable table = port.GetPortTable();
     EXPECT_EQ(table.Path(0), first.SlavePath());
     EXPECT_EQ(table.Path(1), "") << "the open path is not listed twice";
     EXPECT_EQ(table.Path(4), "tcp://127.0.0.1:4001") << "the name entered keeps its slot";

@@ -33,7 +33,7 @@ void CKRMSCYVMCDlg::OnRecordCapture()
     if (name.isEmpty())
         return;
     const int current = m_panel->GetCurrentPort();
-    std::string portName = current >= 0 && current < CPortTable::kSlots ? port->GetPortTable().Path(current) : std::string();
+    std::string portName = current >= 0 && current < CPortTable::kSlots ? port->GetPortPath(current) : std::string();
     std::string error;
     if (!m_recorder->Start(ToStdString(name), *port, portName.empty() ? std::string("port") : portName, error)) {
         ShowMessageBox(this, QStringLiteral("Unable to record the capture"), ToQString(error));
@@ -79,7 +79,7 @@ void CKRMSCYVMCDlg::OnWatchBus(WireWatchKind kind)
 {
     if (IsSomethingRunning() || m_closeRequested)
         return;
-    const CPortTable& table = m_application.Protocol().GetPort()->GetPortTable();
+    const CPortTable table = m_application.Protocol().GetPort()->GetPortTable();
     std::vector<std::pair<std::string, std::string>> ports;
     for (int index = 0; index < CPortTable::kSlots; ++index) {
         if (!table.Path(index).empty())

@@ -105,7 +105,7 @@ void CKRMSCYVMCDlg::FillPortItems()
     }
     const CCOMPort* port = m_application.Protocol().GetPort();
     for (int index = 0; index < CPortTable::kSlots; ++index) {
-        const std::string& path = port->GetPortTable().Path(index);
+        const std::string path = port->GetPortPath(index);
         // COM1..COM4 as ever; further up only the network ports entered.
         const bool network = IsNetworkPortName(path);
         if (index >= 4 && !network)

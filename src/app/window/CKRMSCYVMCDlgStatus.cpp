@@ -60,7 +60,7 @@ void CKRMSCYVMCDlg::UpdateLinkSettings()
         // The table may be rebuilt on the worker (a rescan, a network port
         // entered): read only while nothing runs there.
         if (const CCOMPort* line = m_application.Protocol().GetPort(); line && !IsBusy())
-            m_shownPortPath = line->GetPortTable().Path(port);
+            m_shownPortPath = line->GetPortPath(port);
         settings.portPath = m_shownPortPath;
     }
     settings.baud = m_panel->GetSpeed();
