@@ -105,9 +105,24 @@ int CCOMPort::Open(int portIndex, const char* mode, int readTimeoutConstant)
         return 0;
     }
     m_readTimeoutConstant = readTimeoutConstant < 0 ? 0 : readTimeoutConstant;
-    if (m_tap)
-        m_tap->OnLineEvent(WallClockNanoseconds(), std::string("opened at ") + (mode ? mode : ""));
+    TellTap([mode](CLineTap& tap) { tap.OnLineEvent(WallClockNanoseconds(), std::string("opened at ") + (mode ? mode : "")); });
     return 1;
+}
+
+void CCOMPort::SetTap(CLineTap* tap)
+{
+    std::lock_guard lock(m_tapMutex);
+    m_tap.store(tap);
+}
+
+template <typename Tell>
+void CCOMPort::TellTap(const Tell& tell)
+{
+    if (m_tap.load(std::memory_order_relaxed) == nullptr)
+        return;
+    std::lock_guard lock(m_tapMutex);
+    if (CLineTap* tap = m_tap.load())
+        tell(*tap);
 }
 
 int CCOMPort::Read(std::uint8_t* buffer, int count)
@@ -118,15 +133,15 @@ int CCOMPort::Read(std::uint8_t* buffer, int count)
     LineResult result = m_line->ReadAll(buffer, count, DeadlineFor(count, m_readTimeoutConstant));
     m_lastReadCount = result.transferred;
     m_lastFault = result;
-    if (m_tap) {
+    TellTap([&](CLineTap& tap) {
         const std::int64_t now = WallClockNanoseconds();
         if (m_lastReadCount > 0)
-            m_tap->OnBytes(TapDirection::Read, now, { buffer, static_cast<std::size_t>(m_lastReadCount) });
+            tap.OnBytes(TapDirection::Read, now, { buffer, static_cast<std::size_t>(m_lastReadCount) });
         if (result.fault == LineFault::Timeout)
-            m_tap->OnLineEvent(now, "read time-out after " + std::to_string(m_lastReadCount) + " of " + std::to_string(count) + " bytes");
+            tap.OnLineEvent(now, "read time-out after " + std::to_string(m_lastReadCount) + " of " + std::to_string(count) + " bytes");
         else if (!result.Complete())
-            m_tap->OnLineEvent(now, DescribeLineFault(result));
-    }
+            tap.OnLineEvent(now, DescribeLineFault(result));
+    });
     return result.Complete() ? 1 : 0;
 }
 
@@ -135,14 +150,15 @@ int CCOMPort::Write(const std::uint8_t* buffer, int count)
     if (!m_line || count < 0)
         return 0;
     // The time is taken as the first byte leaves, before the write returns.
-    const std::int64_t now = m_tap ? WallClockNanoseconds() : 0;
+    const std::int64_t now = m_tap.load(std::memory_order_relaxed) ? WallClockNanoseconds() : 0;
     m_lastFault = m_line->WriteAll(buffer, count, DeadlineFor(count, kWriteTimeoutConstant));
-    if (m_tap) {
+    TellTap([&](CLineTap& tap) {
         if (m_lastFault.transferred > 0)
-            m_tap->OnBytes(TapDirection::Written, now, { buffer, static_cast<std::size_t>(m_lastFault.transferred) });
+            tap.OnBytes(TapDirection::Written, now != 0 ? now : WallClockNanoseconds(),
+                { buffer, static_cast<std::size_t>(m_lastFault.transferred) });
         if (!m_lastFault.Complete())
-            m_tap->OnLineEvent(WallClockNanoseconds(), "write: " + DescribeLineFault(m_lastFault));
-    }
+            tap.OnLineEvent(WallClockNanoseconds(), "write: " + DescribeLineFault(m_lastFault));
+    });
     return m_lastFault.Complete() ? 1 : 0;
 }
 
@@ -150,8 +166,8 @@ void CCOMPort::SetRts(int flag)
 {
     if (m_line)
         m_lastFault = m_line->SetRts(flag != 0 ? RtsLevel::High : RtsLevel::Low);
-    if (m_tap && m_line)
-        m_tap->OnLineEvent(WallClockNanoseconds(), flag != 0 ? "RTS raised (bus reset)" : "RTS lowered");
+    if (m_line)
+        TellTap([flag](CLineTap& tap) { tap.OnLineEvent(WallClockNanoseconds(), flag != 0 ? "RTS raised (bus reset)" : "RTS lowered"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -163,8 +179,8 @@ void CCOMPort::Purge(FlushDirection direction)
 
 void CCOMPort::Close()
 {
-    if (m_tap && m_line && m_line->IsOpen())
-        m_tap->OnLineEvent(WallClockNanoseconds(), "closed");
+    if (m_line && m_line->IsOpen())
+        TellTap([](CLineTap& tap) { tap.OnLineEvent(WallClockNanoseconds(), "closed"); });
     if (m_line)
         m_line->Close();
     m_line.reset();

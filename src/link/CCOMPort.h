@@ -6,6 +6,7 @@
 #include "link/PortDescription.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,8 +64,10 @@ public:
     // disconnected"; empty when there is none.
     std::string DescribeLastFault() const;
     // Told about every byte read or written and about opening, closing and
-    // RTS; null for none. Set while no exchange runs.
-    void SetTap(CLineTap* tap) { m_tap = tap; }
+    // RTS; null for none. May be set from another thread at any time (best
+    // between exchanges, so that no exchange is cut in two): once SetTap
+    // returns, the tap it replaced is no longer called.
+    void SetTap(CLineTap* tap);
     // The adapter the open port was opened on (path, by-id name, USB ids
     // and serial number), to find it again after it went away.
     const PortDescription& GetOpenIdentity() const { return m_identity; }
@@ -105,7 +108,11 @@ private:
     int m_readTimeoutConstant { 0 };
     int m_lastReadCount { 0 };
     LineResult m_lastFault;
-    CLineTap* m_tap { nullptr };
+    // Runs `tell` on the tap, if there is one, holding m_tapMutex.
+    template <typename Tell>
+    void TellTap(const Tell& tell);
+    std::mutex m_tapMutex; // held while the tap is set or called
+    std::atomic<CLineTap*> m_tap { nullptr }; // read without the mutex only to skip the clock
     PortDescription m_identity;
     std::string m_mode;
     int m_lastIndex { -1 };

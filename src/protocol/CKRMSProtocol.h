@@ -62,6 +62,11 @@ public:
     // Closes the open port between exchanges (for a monitor that listens
     // on the same line); false when an exchange did not end in time.
     bool ClosePort();
+    // Runs `change` holding the exchange lock (taken here unless the caller
+    // holds it, 1000 ms at most); false, without running it, when an
+    // exchange did not end in time. For changes to the line's watchers
+    // while polling mode runs.
+    bool BetweenExchanges(const std::function<void()>& change);
     int GetPortError(int portIndex) const { return m_port->GetPortError(portIndex); }
 
     // One complete exchange. Takes the lock (1000 ms at most) and leaves it
@@ -199,11 +204,6 @@ protected:
     bool CheckAck(const CCommand& reply, int failureCode = kAckNotReceived);
 
 private:
-    // Runs `change` holding the exchange lock (taken here unless the caller
-    // holds it, 1000 ms at most); false, without running it, when an
-    // exchange did not end in time.
-    bool BetweenExchanges(const std::function<void()>& change);
-
     void Pause();
     // Keeps the line's cause of a failed exchange, and logs a line that
     // went away once (not once per command) until an exchange succeeds.

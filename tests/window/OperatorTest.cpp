@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -271,6 +272,50 @@ TEST(Operator, ACaptureRecordedInTheWindowReadsBackAsItsLog)
     EXPECT_EQ(read.first(), QStringLiteral("== Capture %1 ==").arg(path));
     EXPECT_EQ(read.filter(QStringLiteral("->POLL (")).size(), 1) << read.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(read.contains(QStringLiteral("<- Cassette:  1,  Bill Type:  0,  Number:  10,  Status:OK")));
+}
+
+TEST(Operator, ARecordingStartedAndStoppedWhilePollingHoldsWholeExchanges)
+{
+    WindowRig rig(CyclorSetup());
+    CKRMSCYVMCDlg& window = rig.Window();
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("polling.pcapng"));
+    window.SetSaveFileNameProvider([path] { return path; });
+    auto action = [&](const char* name) {
+        for (QAction* item : window.findChildren<QAction*>())
+            if (item->objectName() == QLatin1String(name))
+                return item;
+        return static_cast<QAction*>(nullptr);
+    };
+    auto* polling = rig.Control<QCheckBox>(1022);
+    polling->click();
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsBusy() && rig.Application().Engine().IsRunning(); }));
+    // Let the start-up's exchanges pass, so that the recording starts in the steady polls.
+    ASSERT_TRUE(WaitUntil([&] { return rig.LogLines().filter(QStringLiteral("->POLL (")).size() >= 2; }, 20s));
+    ASSERT_TRUE(window.findChild<QMenu*>(QStringLiteral("Capture"))->menuAction()->isEnabled())
+        << "a recording may start while polling";
+    EXPECT_FALSE(action("Open capture")->isEnabled()) << "its lines would mix with the polling's";
+    action("Record capture")->trigger();
+    EXPECT_TRUE(FindControl<QLabel>(&window, QStringLiteral("Status recording"))->text().contains(path));
+    const auto answered = rig.Simulator().Snapshot().exchangesAnswered;
+    ASSERT_TRUE(WaitUntil([&] { return rig.Simulator().Snapshot().exchangesAnswered >= answered + 4; }, 20s));
+    action("Stop recording")->trigger();
+    EXPECT_TRUE(rig.Messages().Texts().isEmpty()) << rig.Messages().Texts().join(QLatin1Char('\n')).toStdString();
+    polling->click();
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsBusy() && !rig.Application().Engine().IsRunning(); }, 20s));
+
+    window.LogModel().Clear();
+    action("Open capture")->trigger();
+    const QStringList read = rig.LogLines();
+    const std::string all = read.join(QLatin1Char('\n')).toStdString();
+    EXPECT_GE(read.filter(QStringLiteral("->POLL (")).size(), 3) << all;
+    // Begun and ended between exchanges: no frame cut in two, no reply without its command.
+    EXPECT_TRUE(read.filter(QStringLiteral("Truncated frame")).isEmpty()) << all;
+    EXPECT_TRUE(read.filter(QStringLiteral("Noise")).isEmpty()) << all;
+    for (int index = 0; index < read.size(); ++index) {
+        if (read[index].startsWith(QStringLiteral("->POLL (")))
+            EXPECT_TRUE(index + 1 < read.size() && read[index + 1].startsWith(QStringLiteral("<- "))) << all;
+    }
 }
 
 } // namespace

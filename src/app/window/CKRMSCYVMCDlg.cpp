@@ -366,11 +366,14 @@ void CKRMSCYVMCDlg::ApplyEnabledState()
     // engine's exchange to end.
     m_portMenu->menuAction()->setEnabled(idle);
     m_optionsMenu->menuAction()->setEnabled(idle);
-    // The port's watcher changes only while no exchange can run; a watched
-    // bus sends nothing, so a recording can start and stop meanwhile.
+    // A recording starts and stops between two exchanges, so polling mode
+    // may run meanwhile, and a watched bus sends nothing; a capture read
+    // back would mix its lines with the polling's.
     const bool quiet = idle && !m_application.Engine().IsRunning();
     if (m_captureMenu)
-        m_captureMenu->menuAction()->setEnabled(quiet || (IsWatchingBus() && !m_closeRequested));
+        m_captureMenu->menuAction()->setEnabled(idle || (IsWatchingBus() && !m_closeRequested));
+    if (m_openCapture)
+        m_openCapture->setEnabled(quiet);
     if (m_busMenu)
         m_busMenu->menuAction()->setEnabled(quiet);
     if (m_stop)

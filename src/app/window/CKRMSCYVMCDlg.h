@@ -217,6 +217,7 @@ private:
     QMenu* m_captureMenu { nullptr };
     QAction* m_recordCapture { nullptr };
     QAction* m_stopRecording { nullptr };
+    QAction* m_openCapture { nullptr };
     std::unique_ptr<CCaptureRecorder> m_recorder;
     QMenu* m_busMenu { nullptr };
     // Set while the Bus menu's monitor or relay runs on the worker.

@@ -21,8 +21,9 @@ namespace orvex {
 
 void CKRMSCYVMCDlg::OnRecordCapture()
 {
-    // While a bus is watched, the recording takes the watched frames.
-    if ((IsSomethingRunning() && !IsWatchingBus()) || m_closeRequested)
+    // While a bus is watched, the recording takes the watched frames; while
+    // polling mode runs, it starts between two exchanges.
+    if ((IsBusy() && !IsWatchingBus()) || m_closeRequested)
         return;
     CCOMPort* port = m_application.Protocol().GetPort();
     if (!port)
@@ -34,8 +35,13 @@ void CKRMSCYVMCDlg::OnRecordCapture()
         return;
     const int current = m_panel->GetCurrentPort();
     std::string portName = current >= 0 && current < CPortTable::kSlots ? port->GetPortPath(current) : std::string();
-    std::string error;
-    if (!m_recorder->Start(ToStdString(name), *port, portName.empty() ? std::string("port") : portName, error)) {
+    std::string error = "the port is busy with an exchange; try again";
+    bool started = false;
+    m_application.Protocol().BetweenExchanges([&] {
+        error.clear();
+        started = m_recorder->Start(ToStdString(name), *port, portName.empty() ? std::string("port") : portName, error);
+    });
+    if (!started) {
         ShowMessageBox(this, QStringLiteral("Unable to record the capture"), ToQString(error));
         return;
     }
@@ -46,10 +52,14 @@ void CKRMSCYVMCDlg::OnRecordCapture()
 
 void CKRMSCYVMCDlg::OnStopRecording()
 {
-    if ((IsSomethingRunning() && !IsWatchingBus()) || !m_recorder->IsRecording())
+    if ((IsBusy() && !IsWatchingBus()) || !m_recorder->IsRecording())
         return;
     const QString path = ToQString(m_recorder->Path());
-    const std::string error = m_recorder->Stop();
+    std::string error;
+    // An exchange that does not end within the lock's wait is cut; the
+    // port's tap is let go safely either way.
+    if (!m_application.Protocol().BetweenExchanges([&] { error = m_recorder->Stop(); }))
+        error = m_recorder->Stop();
     m_recordCapture->setEnabled(true);
     m_stopRecording->setEnabled(false);
     m_statusFields->SetExtra(QString());

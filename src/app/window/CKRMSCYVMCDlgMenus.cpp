@@ -70,9 +70,9 @@ void CKRMSCYVMCDlg::BuildMenus()
     m_stopRecording->setEnabled(false);
     connect(m_stopRecording, &QAction::triggered, this, &CKRMSCYVMCDlg::OnStopRecording);
     m_captureMenu->addSeparator();
-    auto* openCapture = m_captureMenu->addAction(QStringLiteral("Open capture..."));
-    openCapture->setObjectName(QStringLiteral("Open capture"));
-    connect(openCapture, &QAction::triggered, this, &CKRMSCYVMCDlg::OnOpenCapture);
+    m_openCapture = m_captureMenu->addAction(QStringLiteral("Open capture..."));
+    m_openCapture->setObjectName(QStringLiteral("Open capture"));
+    connect(m_openCapture, &QAction::triggered, this, &CKRMSCYVMCDlg::OnOpenCapture);
 
     // Watching a machine's own controller talk to the unit, as orvexctl
     // monitor and relay do.
