@@ -48,17 +48,32 @@ class CCheckingSink final : public CLogSink {
 public:
     void AddLine(std::string_view line) override
     {
-        Check(line.find_first_of("\r\n") == std::string_view::npos, "a log line holds a line break", line);
-        m_lines.emplace_back(line);
+        Check(!HasLineBreak(line), "a log line holds a line break", line);
+        // The strings of earlier runs are written over, not made anew.
+        if (m_count < m_lines.size())
+            m_lines[m_count].assign(line);
+        else
+            m_lines.emplace_back(line);
+        ++m_count;
         // ORVEX_FUZZ_SHOW=1 prints the log, to check what a seed decodes to.
         static const bool show = std::getenv("ORVEX_FUZZ_SHOW") != nullptr;
         if (show)
             std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
     }
-    void SelectLastLine() override { Check(!m_lines.empty(), "selected a line in an empty log"); }
+    void SelectLastLine() override { Check(m_count != 0, "selected a line in an empty log"); }
     void SetStatusText(std::string_view text) override { m_status.assign(text); }
+    void Clear()
+    {
+        m_count = 0;
+        m_status.clear();
+    }
+    std::size_t Count() const { return m_count; }
+    const std::string& Line(std::size_t index) const { return m_lines[index]; }
+    const std::string& Last() const { return m_lines[m_count - 1]; }
 
+private:
     std::vector<std::string> m_lines;
+    std::size_t m_count { 0 };
     std::string m_status;
 };
 
@@ -73,7 +88,7 @@ std::string WithoutBreaks(std::string text)
 // Line kinds: 0 a frame sent, 1 a frame received (each: shape byte, then
 // a reply as FuzzFrames reads it, split into 20-byte lines), 2 "<- " and a
 // failure text, 3 a line of raw text up to a NUL.
-void ReadLine(CFuzzInput& input, std::vector<std::string>& record)
+void ReadLine(CFuzzInput& input, CRecordPool& record)
 {
     std::uint8_t kind = input.Byte();
     switch (kind % 4) {
@@ -81,16 +96,15 @@ void ReadLine(CFuzzInput& input, std::vector<std::string>& record)
     case 1: {
         std::uint8_t shape = input.Byte();
         Bytes frame = ReadReply(input, shape, 8192);
-        for (std::string& line : RecordLines(kind % 4 == 0 ? "-> " : "<- ", frame))
-            record.push_back(std::move(line));
+        record.Add(kind % 4 == 0 ? "-> " : "<- ", frame);
         break;
     }
     case 2:
-        record.push_back("<- " + CKRMSProtocol::ErrorText(-static_cast<int>(input.Byte() % 9)));
+        record.Next().assign("<- " + CKRMSProtocol::ErrorText(-static_cast<int>(input.Byte() % 9)));
         break;
     default:
         // The engine writes the record; whatever it holds, never a line break.
-        record.push_back(WithoutBreaks(input.Text()));
+        record.Next().assign(WithoutBreaks(input.Text()));
         break;
     }
 }
@@ -116,34 +130,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             entry.country.assign(country.begin(), country.end());
         }
     }
-    std::vector<std::string> record;
+    static CRecordPool pool;
+    pool.Start();
     std::size_t lines = input.Below(8);
     for (std::size_t i = 0; i < lines && !input.Empty(); ++i)
-        ReadLine(input, record);
+        ReadLine(input, pool);
+    const std::vector<std::string>& record = pool.Record();
 
-    CCheckingSink sink;
+    static CCheckingSink sink;
+    sink.Clear();
     CExchangeLog log(nullptr, sink, [&context] { return context; });
     log.SetDecodeFlag(flags & 1);
     log.SetRawFrames((flags >> 1) & 1);
     log.SetSequenceFlag((flags >> 2) & 1);
     // Twice: with the sequence flag the second is a repeat.
     for (int pass = 0; pass < 2; ++pass) {
-        std::size_t before = sink.m_lines.size();
+        std::size_t before = sink.Count();
         log.WriteExchange(name, record, when);
-        std::size_t written = sink.m_lines.size() - before;
+        std::size_t written = sink.Count() - before;
         if (written == 0) {
             Check((flags & 2) == 0, "raw frames wrote nothing");
             continue;
         }
-        const std::string& header = sink.m_lines[before];
+        const std::string& header = sink.Line(before);
         Check(header.compare(0, 2 + name.size(), "->" + name) == 0 && header.back() == ')', "the header is not first");
-        Check(sink.m_lines.back() == CExchangeLog::kSeparator, "the exchange does not end with the separator");
-        for (std::size_t i = before + 1; i + 1 < sink.m_lines.size(); ++i)
-            Check(sink.m_lines[i] != CExchangeLog::kSeparator, "a separator inside one exchange");
+        Check(sink.Last() == CExchangeLog::kSeparator, "the exchange does not end with the separator");
+        for (std::size_t i = before + 1; i + 1 < sink.Count(); ++i)
+            Check(sink.Line(i) != CExchangeLog::kSeparator, "a separator inside one exchange");
         if (flags & 2) {
             Check(written >= record.size() + 2, "raw lines missing");
             for (std::size_t i = 0; i < record.size(); ++i)
-                Check(sink.m_lines[sink.m_lines.size() - 1 - record.size() + i] == record[i], "a raw line changed");
+                Check(sink.Line(sink.Count() - 1 - record.size() + i) == record[i], "a raw line changed");
         }
         Check(log.GetLastExchangeText().size() >= name.size(), "the last exchange text lost its name");
     }

@@ -29,7 +29,7 @@ class CQuietSink final : public CLogSink {
 public:
     void AddLine(std::string_view line) override
     {
-        Check(line.find_first_of("\r\n") == std::string_view::npos, "a log line holds a line break", line);
+        Check(!HasLineBreak(line), "a log line holds a line break", line);
     }
     void SelectLastLine() override { }
     void SetStatusText(std::string_view) override { }

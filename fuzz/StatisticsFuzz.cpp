@@ -11,6 +11,8 @@
 #include "support/FuzzCheck.h"
 #include "support/FuzzFrames.h"
 
+#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,42 +25,51 @@ class CLineSink final : public CLogSink {
 public:
     void AddLine(std::string_view line) override
     {
-        Check(line.find_first_of("\r\n") == std::string_view::npos, "a statistics line holds a line break", line);
-        m_lines.emplace_back(line);
+        Check(!HasLineBreak(line), "a statistics line holds a line break", line);
+        ++m_count;
+        m_last.assign(line);
     }
     void SelectLastLine() override { }
     void SetStatusText(std::string_view) override { }
 
-    std::vector<std::string> m_lines;
+    std::size_t m_count { 0 };
+    std::string m_last;
 };
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
+    // One log for every run, as the program keeps one: its buffers are
+    // reused, and nothing of one exchange reaches the next.
+    static DecodeContext context;
+    static CLineSink sink;
+    static CExchangeLog log(nullptr, sink, [] { return context; });
+    static CRecordPool pool;
+
     CFuzzInput input(bytes, size);
     std::uint8_t shape = input.Byte();
     std::size_t length = input.Word() % 9000;
-    Bytes data = input.Bytes(input.Remaining());
+    const std::span<const std::uint8_t> data = input.Span(input.Remaining());
     Bytes frame { kSync, 0x01, 0x00, 0x00, 0x00 };
-    for (std::size_t i = frame.size(); i < length; ++i)
-        frame.push_back(data.empty() ? 0 : data[(i - 5) % data.size()]);
+    frame.resize(std::max<std::size_t>(length, frame.size()));
+    for (std::size_t i = 5; i < length; ++i)
+        frame[i] = data.empty() ? 0 : data[(i - 5) % data.size()];
     if (frame.size() >= 6 && !(shape & 1))
         FinishReply(frame); // else: the length field says what the data said
     if (shape & 2 && !data.empty())
         frame[2] = data[0]; // a short frame in long clothes
 
-    std::vector<std::string> record = RecordLines("-> ", Bytes { kSync, 0x01, 0x06, 0x60, 0x00, 0x00 });
-    for (std::string& line : RecordLines("<- ", frame))
-        record.push_back(std::move(line));
+    static const Bytes command { kSync, 0x01, 0x06, 0x60, 0x00, 0x00 };
+    pool.Start();
+    pool.Add("-> ", command);
+    pool.Add("<- ", frame);
     if (shape & 4)
-        record.push_back("-> 02 01 06 00 7A 37 ");
+        pool.Next().assign("-> 02 01 06 00 7A 37 ");
 
-    DecodeContext context;
     context.deviceChoice = (shape >> 4) % 5;
-    CLineSink sink;
-    CExchangeLog log(nullptr, sink, [&context] { return context; });
-    log.WriteExchange("REQUEST STATISTICS", record, 0);
-    Check(sink.m_lines.size() >= 3 && sink.m_lines.back() == CExchangeLog::kSeparator, "the exchange is not closed");
+    sink.m_count = 0;
+    log.WriteExchange("REQUEST STATISTICS", pool.Record(), 0);
+    Check(sink.m_count >= 3 && sink.m_last == CExchangeLog::kSeparator, "the exchange is not closed");
     return 0;
 }

@@ -19,5 +19,11 @@ inline void Check(bool condition, const char* what, std::string_view text)
     if (!condition)
         Fail(what, text);
 }
+// Whether a line holds a CR or an LF. (find_first_of("\r\n") looks the
+// set up once per character, a sanitized memchr call each.)
+inline bool HasLineBreak(std::string_view line)
+{
+    return line.find('\n') != std::string_view::npos || line.find('\r') != std::string_view::npos;
+}
 
 } // namespace orvex::fuzz

@@ -2,26 +2,44 @@
 
 #include "link/CheckCode.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 namespace orvex::fuzz {
+
+namespace {
+
+// The CRC-16/KERMIT table, made here bit by bit from the polynomial.
+constexpr auto kCheckCodeTable = [] {
+    std::array<std::uint16_t, 256> table {};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        std::uint16_t value = static_cast<std::uint16_t>(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            value = (value & 1) ? static_cast<std::uint16_t>((value >> 1) ^ 0x8408) : static_cast<std::uint16_t>(value >> 1);
+        table[byte] = value;
+    }
+    return table;
+}();
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+} // namespace
 
 std::uint16_t ReferenceCheckCode(const std::uint8_t* bytes, std::size_t count)
 {
     std::uint16_t value = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        value ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            value = (value & 1) ? static_cast<std::uint16_t>((value >> 1) ^ 0x8408) : static_cast<std::uint16_t>(value >> 1);
-    }
+    for (std::size_t i = 0; i < count; ++i)
+        value = static_cast<std::uint16_t>((value >> 8) ^ kCheckCodeTable[(value ^ bytes[i]) & 0xFF]);
     return value;
 }
 
 std::string ReferenceHex(const std::uint8_t* bytes, std::size_t count)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string text(count * 3, ' ');
     for (std::size_t i = 0; i < count; ++i) {
-        text[i * 3] = digits[bytes[i] >> 4];
-        text[i * 3 + 1] = digits[bytes[i] & 0xF];
+        text[i * 3] = kDigits[bytes[i] >> 4];
+        text[i * 3 + 1] = kDigits[bytes[i] & 0xF];
     }
     return text;
 }
@@ -109,10 +127,58 @@ void FinishReply(Bytes& frame)
 std::vector<std::string> RecordLines(std::string_view prefix, const Bytes& frame)
 {
     std::vector<std::string> lines;
-    std::string hex = ReferenceHex(frame);
-    for (std::size_t start = 0; start < hex.size(); start += 60)
-        lines.push_back(std::string(prefix) + hex.substr(start, 60));
+    AddRecordLines(lines, prefix, frame);
     return lines;
+}
+
+void AddRecordLines(std::vector<std::string>& record, std::string_view prefix, const Bytes& frame)
+{
+    for (std::size_t start = 0; start < frame.size(); start += 20)
+        PutRecordLine(record.emplace_back(), prefix, frame, start);
+}
+
+void PutRecordLine(std::string& line, std::string_view prefix, const Bytes& frame, std::size_t start)
+{
+    const std::size_t count = std::min<std::size_t>(20, frame.size() - start);
+    line.resize(prefix.size() + 3 * count);
+    char* text = line.data();
+    std::memcpy(text, prefix.data(), prefix.size());
+    text += prefix.size();
+    for (std::size_t i = start; i < start + count; ++i, text += 3) {
+        text[0] = kDigits[frame[i] >> 4];
+        text[1] = kDigits[frame[i] & 0xF];
+        text[2] = ' ';
+    }
+}
+
+void CRecordPool::Start() { m_used = 0; }
+
+void CRecordPool::Add(std::string_view prefix, const Bytes& frame)
+{
+    for (std::size_t start = 0; start < frame.size(); start += 20)
+        PutRecordLine(Next(), prefix, frame, start);
+}
+
+std::string& CRecordPool::Next()
+{
+    if (m_used == m_record.size()) {
+        if (m_spare.empty()) {
+            m_record.emplace_back();
+        } else {
+            m_record.push_back(std::move(m_spare.back()));
+            m_spare.pop_back();
+        }
+    }
+    return m_record[m_used++];
+}
+
+const std::vector<std::string>& CRecordPool::Record()
+{
+    while (m_record.size() > m_used) {
+        m_spare.push_back(std::move(m_record.back()));
+        m_record.pop_back();
+    }
+    return m_record;
 }
 
 } // namespace orvex::fuzz

@@ -44,5 +44,25 @@ void FinishReply(Bytes& frame);
 // The engine's record lines of a frame: the prefix and "%02X " groups, 20
 // bytes a line.
 std::vector<std::string> RecordLines(std::string_view prefix, const Bytes& frame);
+void AddRecordLines(std::vector<std::string>& record, std::string_view prefix, const Bytes& frame);
+// Line `start / 20` of them, written over `line`.
+void PutRecordLine(std::string& line, std::string_view prefix, const Bytes& frame, std::size_t start);
+
+// A record built anew each run in strings kept from earlier runs: long
+// records cost no allocation once their size has been seen, and a run
+// never ends holding more than it freed (libFuzzer would look for a leak).
+class CRecordPool {
+public:
+    void Start();
+    void Add(std::string_view prefix, const Bytes& frame);
+    std::string& Next();
+    // The lines added since Start.
+    const std::vector<std::string>& Record();
+
+private:
+    std::vector<std::string> m_record;
+    std::vector<std::string> m_spare;
+    std::size_t m_used { 0 };
+};
 
 } // namespace orvex::fuzz

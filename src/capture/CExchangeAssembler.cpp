@@ -128,6 +128,8 @@ void CExchangeAssembler::Emit(Stream& stream, std::size_t count, WireFrameKind k
     frame.port = stream.port;
     frame.timeNs = stream.firstTimeNs;
     const std::span<const std::uint8_t> cut = stream.Pending().first(count);
+    frame.bytes = std::move(m_spare);
+    m_spare.clear();
     frame.bytes.assign(cut.begin(), cut.end());
     stream.start += count;
     if (stream.Empty()) {
@@ -252,11 +254,13 @@ void CExchangeAssembler::OnFrame(WireFrame&& incoming)
 
 void CExchangeAssembler::Open(WireFrame&& command)
 {
-    m_exchange = WireExchange {};
+    // The last exchange's storage is written over: a busy bus makes an
+    // exchange every few milliseconds.
     m_exchange.kind = WireExchangeKind::Exchange;
     m_exchange.address = AddressOf(command);
-    m_exchange.name = std::string(wire::CommandLogName(command.bytes));
+    m_exchange.name.assign(wire::CommandLogName(command.bytes));
     m_exchange.result = kOk;
+    m_exchange.frames.clear();
     m_exchange.frames.push_back(std::move(command));
     m_state = State::AwaitReply;
 }
@@ -270,13 +274,18 @@ void CExchangeAssembler::Close(int result)
 
 void CExchangeAssembler::Stray(WireFrame&& frame)
 {
-    WireExchange stray;
+    WireExchange& stray = m_stray;
     stray.kind = WireExchangeKind::Stray;
     stray.address = AddressOf(frame);
+    stray.result = kOk;
+    stray.name.clear();
     if (frame.kind == WireFrameKind::Frame && frame.direction == WireDirection::FromController)
-        stray.name = std::string(wire::CommandLogName(frame.bytes));
+        stray.name.assign(wire::CommandLogName(frame.bytes));
+    stray.frames.clear();
     stray.frames.push_back(std::move(frame));
     m_listener.OnExchange(stray);
+    // Its bytes' storage serves the next frame cut.
+    m_spare = std::move(stray.frames.front().bytes);
 }
 
 void CExchangeAssembler::Event(const WireEvent& event) { m_listener.OnEvent(event); }

@@ -95,6 +95,8 @@ private:
     std::vector<Stream> m_streams;
     State m_state { State::Idle };
     WireExchange m_exchange;
+    WireExchange m_stray;
+    std::vector<std::uint8_t> m_spare; // storage for the next frame's bytes
     std::int64_t m_lastFrameNs { 0 };
 };
 

@@ -66,6 +66,7 @@ std::string StrayLine(const WireExchange& stray)
         return {};
     const WireFrame& frame = stray.frames.front();
     std::string line;
+    line.reserve(40 + 3 * frame.bytes.size());
     switch (frame.direction) {
     case WireDirection::FromController: line = "-> "; break;
     case WireDirection::FromDevice: line = "<- "; break;
@@ -84,10 +85,10 @@ std::string StrayLine(const WireExchange& stray)
     case WireFrameKind::Truncated: line += "Truncated frame: "; break;
     case WireFrameKind::Noise: line += "Noise: "; break;
     }
-    std::string hex = HexText(frame.bytes.data(), static_cast<int>(frame.bytes.size()));
-    if (!hex.empty())
-        hex.pop_back();
-    return line + hex;
+    AppendHexText(line, frame.bytes.data(), static_cast<int>(frame.bytes.size()));
+    if (!frame.bytes.empty())
+        line.pop_back();
+    return line;
 }
 
 } // namespace orvex

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace orvex {
 
@@ -19,13 +21,34 @@ constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 // the decoded lines byte for byte; a control byte among them would split a
 // line of the saved log in two, or drive the terminal orvexctl writes to,
 // so it is shown as '?'.
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+// Looks at eight characters at a time: nearly every line has no control
+// byte, and the log writes every line through here.
+bool HasControl(std::string_view line)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    std::size_t at = 0;
+    for (; at + 8 <= line.size(); at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, line.data() + at, sizeof word);
+        // A byte below 0x20, or a byte equal to 0x7F (zero once XORed with it).
+        const std::uint64_t below = (word - kOnes * 0x20) & ~word & kHighs;
+        const std::uint64_t deleteBytes = word ^ (kOnes * 0x7F);
+        const std::uint64_t equal = (deleteBytes - kOnes) & ~deleteBytes & kHighs;
+        if ((below | equal) != 0)
+            return true;
+    }
+    return std::any_of(line.begin() + static_cast<std::ptrdiff_t>(at), line.end(), IsControl);
+}
+
 std::string_view Printable(std::string_view line, std::string& scratch)
 {
-    auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
-    if (std::none_of(line.begin(), line.end(), control))
+    if (!HasControl(line))
         return line;
     scratch.assign(line);
-    std::replace_if(scratch.begin(), scratch.end(), control, '?');
+    std::replace_if(scratch.begin(), scratch.end(), IsControl, '?');
     return scratch;
 }
 
@@ -140,6 +163,7 @@ void CExchangeLog::WriteOne(std::string_view name, const std::vector<std::string
 {
     bool decode = m_decodeFlag.load() != 0;
     if (m_rawFrames.load() != 0) {
+        JoinExchange(name, record);
         WriteDecoded(name, record, when, decode);
         for (const std::string& line : record)
             m_sink.AddLine(line);
@@ -196,7 +220,6 @@ void CExchangeLog::WriteDecoded(std::string_view name, const std::vector<std::st
     m_header.assign("->").append(name).append(" (").append(HeaderTime(when)).append(")");
     m_sink.AddLine(m_header);
 
-    JoinExchange(name, record);
     {
         std::lock_guard guard(m_stateMutex);
         m_lastExchangeText.assign(m_joined);

@@ -81,6 +81,7 @@ private:
 
     // The steps below run with the log lock held.
     void WriteOne(std::string_view name, const std::vector<std::string>& record, std::int64_t whenNs);
+    // After JoinExchange: keeps the joined text as the last exchange's.
     void WriteDecoded(std::string_view name, const std::vector<std::string>& record, std::int64_t whenNs, bool decode);
     void JoinExchange(std::string_view name, const std::vector<std::string>& record);
     std::string_view HeaderTime(std::int64_t whenNs);

@@ -38,18 +38,53 @@ bool StartsWith(std::string_view line, std::string_view mark)
 }
 
 // Reads the groups of one line into the buffer from `count` on; false when
-// a position that is not a group ended the reading.
+// a position that is not a group (or no room) ended the reading. The same
+// rule as ParseGroup at every position, with the bounds worked out once
+// per line: long replies come as hundreds of lines.
 bool ReadLineGroups(std::string_view line, std::uint8_t* buffer, int capacity, int& count)
 {
-    for (std::size_t position = kPrefixLength; position < line.size(); position += kGroupLength) {
-        if (count >= capacity)
-            return false;
-        std::uint8_t value = 0;
-        if (!ParseGroup(line, position, value))
-            return false;
-        buffer[count++] = value;
+    if (line.size() <= kPrefixLength)
+        return true;
+    const std::size_t text = line.size() - kPrefixLength;
+    // A group every three characters; the last position holds one only
+    // when two characters are left for it (its blank may be the line's end).
+    const std::size_t groups = (text + 1) / kGroupLength;
+    const std::size_t room = count < capacity ? static_cast<std::size_t>(capacity - count) : 0;
+    const std::size_t take = std::min(groups, room);
+    const std::size_t withBlank = std::min(take, text / kGroupLength);
+    const char* at = line.data() + kPrefixLength;
+    // The groups with their blanks read without a test each (a record line
+    // nearly always holds nothing else); a line that does is read again a
+    // group at a time to stop where the groups stop.
+    int wrong = 0;
+    for (std::size_t index = 0; index < withBlank; ++index) {
+        const char* group = at + kGroupLength * index;
+        const int high = HexDigit(group[0]);
+        const int low = HexDigit(group[1]);
+        wrong |= high | low | (group[2] ^ ' ');
+        buffer[static_cast<std::size_t>(count) + index] = static_cast<std::uint8_t>(high * 16 + low);
     }
-    return true;
+    if (wrong != 0) {
+        for (std::size_t index = 0; index < withBlank; ++index, at += kGroupLength) {
+            const int high = HexDigit(at[0]);
+            const int low = HexDigit(at[1]);
+            if ((high | low) < 0 || at[2] != ' ')
+                return false;
+            buffer[count++] = static_cast<std::uint8_t>(high * 16 + low);
+        }
+    } else {
+        count += static_cast<int>(withBlank);
+        at += kGroupLength * withBlank;
+    }
+    if (withBlank < take) {
+        const int high = HexDigit(at[0]);
+        const int low = HexDigit(at[1]);
+        if ((high | low) < 0)
+            return false;
+        buffer[count++] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    // Stopped for want of room, or a last character that is no group.
+    return take == groups && text % kGroupLength != 1;
 }
 
 } // namespace

@@ -71,6 +71,7 @@ int LineGroupCount(std::string_view line);
 
 // The bytes of the first frame in `direction`, read from that line and the
 // lines after it in the same direction, into buffer; returns the count.
+// The buffer past the count may be written over.
 int CollectFrameBytes(std::span<const std::string> record, std::string_view direction, std::uint8_t* buffer, int capacity);
 
 std::string DecodeAcknowledgement(std::string_view replyLine, std::span<const std::string> record);

@@ -91,17 +91,24 @@ std::string CCommand::HexText() const
 
 std::string HexText(const std::uint8_t* bytes, int count)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string text;
-    if (count <= 0 || bytes == nullptr)
-        return text;
-    text.resize(static_cast<std::size_t>(count) * 3);
-    for (int i = 0; i < count; ++i) {
-        text[static_cast<std::size_t>(i) * 3] = digits[bytes[i] >> 4];
-        text[static_cast<std::size_t>(i) * 3 + 1] = digits[bytes[i] & 0xF];
-        text[static_cast<std::size_t>(i) * 3 + 2] = ' ';
-    }
+    AppendHexText(text, bytes, count);
     return text;
+}
+
+void AppendHexText(std::string& text, const std::uint8_t* bytes, int count)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    if (count <= 0 || bytes == nullptr)
+        return;
+    const std::size_t start = text.size();
+    text.resize(start + static_cast<std::size_t>(count) * 3);
+    char* at = text.data() + start;
+    for (int i = 0; i < count; ++i, at += 3) {
+        at[0] = digits[bytes[i] >> 4];
+        at[1] = digits[bytes[i] & 0xF];
+        at[2] = ' ';
+    }
 }
 
 } // namespace orvex

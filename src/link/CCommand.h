@@ -38,5 +38,7 @@ private:
 
 // "%02X " per byte.
 std::string HexText(const std::uint8_t* bytes, int count);
+// The same, added to the end of `text`.
+void AppendHexText(std::string& text, const std::uint8_t* bytes, int count);
 
 } // namespace orvex
