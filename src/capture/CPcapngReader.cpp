@@ -1,4 +1,5 @@
 #include "capture/CPcapngReader.h"
+#include "capture/PcapngFormat.h"
 
 #include "capture/CPcapngWriter.h"
 
@@ -15,17 +16,8 @@ namespace orvex {
 
 namespace {
 
-constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
-constexpr std::uint32_t kInterfaceDescription = 1;
-constexpr std::uint32_t kSimplePacket = 3;
-constexpr std::uint32_t kEnhancedPacket = 6;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint32_t kSwappedMagic = 0x4D3C2B1A;
-constexpr std::uint16_t kOptionComment = 1;
-constexpr std::uint16_t kIfName = 2;
-constexpr std::uint16_t kIfTsResolution = 9;
-constexpr std::uint16_t kEpbFlags = 2;
-constexpr std::uint16_t kExportedPduDissectorName = 12;
+using namespace pcapng;
+
 
 std::uint16_t Swap16(std::uint16_t value) { return static_cast<std::uint16_t>((value >> 8) | (value << 8)); }
 std::uint32_t Swap32(std::uint32_t value) { return __builtin_bswap32(value); }

@@ -1,4 +1,5 @@
 #include "capture/CPcapngWriter.h"
+#include "capture/PcapngFormat.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,19 +10,8 @@ namespace orvex {
 
 namespace {
 
-constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
-constexpr std::uint32_t kInterfaceDescription = 1;
-constexpr std::uint32_t kEnhancedPacket = 6;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint16_t kOptionEnd = 0;
-constexpr std::uint16_t kOptionComment = 1;
-constexpr std::uint16_t kShbUserApplication = 4;
-constexpr std::uint16_t kIfName = 2;
-constexpr std::uint16_t kIfTsResolution = 9;
-constexpr std::uint16_t kEpbFlags = 2;
-// Exported-PDU tags (big-endian type and length, values padded to four bytes).
-constexpr std::uint16_t kExportedPduEnd = 0;
-constexpr std::uint16_t kExportedPduDissectorName = 12;
+using namespace pcapng;
+
 // Direction bits of the packet flags.
 constexpr std::uint32_t kInbound = 1;
 constexpr std::uint32_t kOutbound = 2;

@@ -82,11 +82,13 @@ WireLogOptions LogOptions(const WireCommand& command)
 std::string ModeText(int baud) { return baud == 19200 ? "19200,n,8,1" : "9600,n,8,1"; }
 
 // Ends a live run: the capture closed, the loss of a port said.
-int Finish(CWirePipeline& pipeline, WireEnd end, const std::string& loss, std::ostream& err)
+// The pipeline closed after a run that ended well or with `fault`
+// (empty for none): the exit status, each failure said on its own line.
+int Finish(CWirePipeline& pipeline, const std::string& fault, std::ostream& err)
 {
     int status = kSucceeded;
-    if (end == WireEnd::PortLost) {
-        err << "orvexctl: " << loss << '\n';
+    if (!fault.empty()) {
+        err << "orvexctl: " << fault << '\n';
         status = kFailed;
     }
     const std::string failure = pipeline.Close();
@@ -119,7 +121,7 @@ int RunWatch(const WireCommand& command, WireWatchKind kind, std::ostream& out, 
         return kFailed;
     }
     const WireEnd end = watch.Run(stop, Deadline(command.seconds));
-    return Finish(pipeline, end, watch.LossText(), err);
+    return Finish(pipeline, end == WireEnd::PortLost ? watch.LossText() : std::string(), err);
 }
 
 int RunDecode(const WireCommand& command, std::ostream& out, std::ostream& err)
@@ -139,17 +141,7 @@ int RunDecode(const WireCommand& command, std::ostream& out, std::ostream& err)
     CExchangeAssembler assembler(filter);
     const bool whole = FeedCapture(file.Bytes(), assembler, pipeline.Ports(), error);
     out.flush();
-    int status = kSucceeded;
-    if (!whole) {
-        err << "orvexctl: " << command.file << ": " << error << '\n';
-        status = kFailed;
-    }
-    const std::string failure = pipeline.Close();
-    if (!failure.empty()) {
-        err << "orvexctl: " << failure << '\n';
-        status = kFailed;
-    }
-    return status;
+    return Finish(pipeline, whole ? std::string() : command.file + ": " + error, err);
 }
 
 } // namespace
