@@ -232,7 +232,6 @@ private:
     QAction* m_speed19200 { nullptr };
 
     // GUI thread only.
-    std::string m_shownPortPath;
     bool m_pollingButtonsDisabled { false };
     bool m_closeRequested { false };
     bool m_closeDone { false };

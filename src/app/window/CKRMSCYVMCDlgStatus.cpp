@@ -57,11 +57,10 @@ void CKRMSCYVMCDlg::UpdateLinkSettings()
     const int port = m_panel->GetCurrentPort();
     if (port >= 0 && port < CPortTable::kSlots) {
         settings.portName = CPortTable::Name(port);
-        // The table may be rebuilt on the worker (a rescan, a network port
-        // entered): read only while nothing runs there.
-        if (const CCOMPort* line = m_application.Protocol().GetPort(); line && !IsBusy())
-            m_shownPortPath = line->GetPortPath(port);
-        settings.portPath = m_shownPortPath;
+        // A copy taken under the table's lock: a rescan on the worker or
+        // the engine's reconnect may rename the slot meanwhile.
+        if (const CCOMPort* line = m_application.Protocol().GetPort())
+            settings.portPath = line->GetPortPath(port);
     }
     settings.baud = m_panel->GetSpeed();
     settings.address = Combo(1074)->currentIndex();
