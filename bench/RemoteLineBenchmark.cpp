@@ -47,7 +47,7 @@ double Microseconds(Clock::duration duration)
 
 CCommand PollFrame()
 {
-    const std::uint8_t frame[6] { kSync, 0x00, 0x06, 0x33, 0x00, 0x00 };
+    const std::uint8_t frame[6] { wire::kSync, 0x00, 0x06, 0x33, 0x00, 0x00 };
     return CCommand(frame, 0, 6);
 }
 

@@ -30,7 +30,7 @@ namespace {
 
 Bytes Frame(std::uint8_t code, const Bytes& parameters)
 {
-    Bytes frame { kSync, 0x00, static_cast<std::uint8_t>(parameters.size() + 6), code };
+    Bytes frame { wire::kSync, 0x00, static_cast<std::uint8_t>(parameters.size() + 6), code };
     frame.insert(frame.end(), parameters.begin(), parameters.end());
     frame.push_back(0);
     frame.push_back(0);
@@ -49,7 +49,7 @@ Judgement Judge(const CScriptedUnit::Reply& reply)
     Bytes first = reply.empty() ? Bytes() : reply[0];
     if (first.size() < 6)
         return { kTimeout, {} };
-    if (first[0] != kSync)
+    if (first[0] != wire::kSync)
         return { kSynchronizationError, {} };
     int length = first[2] != 0 ? first[2] : first[3] * 256 + first[4];
     if ((first[2] != 0 && length < 6) || (first[2] == 0 && length < 7))
@@ -66,7 +66,7 @@ Judgement Judge(const CScriptedUnit::Reply& reply)
 
 Bytes Acknowledgement(std::uint8_t code, std::uint8_t address)
 {
-    Bytes frame { kSync, address, 0x06, code, 0, 0 };
+    Bytes frame { wire::kSync, address, 0x06, code, 0, 0 };
     FinishFrame(frame.data(), 6, address);
     return frame;
 }

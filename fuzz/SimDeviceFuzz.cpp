@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         case 0: {
             std::uint8_t address = input.Byte() % 6;
             std::uint8_t code = input.Byte();
-            Bytes frame { kSync, address, 0, code };
+            Bytes frame { wire::kSync, address, 0, code };
             Bytes parameters = input.Bytes(input.Below(12));
             frame.insert(frame.end(), parameters.begin(), parameters.end());
             frame.push_back(0);
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             bool acknowledgement = frame.size() == 6 && (code == 0x00 || code == 0xFF);
             if (!garbage && !reply.empty()) {
                 // The message is built only for a finding: it costs more than the step.
-                if (reply.size() < 6 || reply[0] != kSync || DeclaredLength(reply) != reply.size())
+                if (reply.size() < 6 || reply[0] != wire::kSync || DeclaredLength(reply) != reply.size())
                     Fail("a reply that is no frame", ReferenceHex(frame) + "-> " + ReferenceHex(reply));
                 Check(reply[1] == address, "a reply from another address");
                 std::uint16_t check = ReferenceCheckCode(reply.data(), reply.size() - 2);

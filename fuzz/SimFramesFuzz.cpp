@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::size_t frameBytes = 0;
     for (const SimBytes& frame : scan.frames) {
         Check(frame.size() >= 6 && frame.size() <= kSimMaxCommandFrame, "a frame of impossible length");
-        Check(frame[0] == kSync && DeclaredLength(frame) == frame.size(), "a frame whose header does not fit it");
+        Check(frame[0] == wire::kSync && DeclaredLength(frame) == frame.size(), "a frame whose header does not fit it");
         std::uint16_t code = ReferenceCheckCode(frame.data(), frame.size() - 2);
         Check(frame[frame.size() - 2] == (code & 0xFF) && frame[frame.size() - 1] == (code >> 8), "a frame with a bad check code");
         auto at = std::search(data.begin() + static_cast<long>(searchFrom), data.end(), frame.begin(), frame.end());
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Check(found == scan.frames, "the incremental parser found other frames than the scan");
     for (const SimBytes& frame : found) {
         std::uint16_t code = frame.size() >= 6 ? ReferenceCheckCode(frame.data(), frame.size() - 2) : 0;
-        Check(frame.size() >= 6 && frame.size() <= kSimMaxCommandFrame && frame[0] == kSync
+        Check(frame.size() >= 6 && frame.size() <= kSimMaxCommandFrame && frame[0] == wire::kSync
                 && DeclaredLength(frame) == frame.size() && frame[frame.size() - 2] == (code & 0xFF)
                 && frame[frame.size() - 1] == (code >> 8),
             "the incremental parser found a frame that is not sound");

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::uint8_t shape = input.Byte();
     std::size_t length = input.Word() % 9000;
     const std::span<const std::uint8_t> data = input.Span(input.Remaining());
-    Bytes frame { kSync, 0x01, 0x00, 0x00, 0x00 };
+    Bytes frame { wire::kSync, 0x01, 0x00, 0x00, 0x00 };
     frame.resize(std::max<std::size_t>(length, frame.size()));
     for (std::size_t i = 5; i < length; ++i)
         frame[i] = data.empty() ? 0 : data[(i - 5) % data.size()];
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (shape & 2 && !data.empty())
         frame[2] = data[0]; // a short frame in long clothes
 
-    static const Bytes command { kSync, 0x01, 0x06, 0x60, 0x00, 0x00 };
+    static const Bytes command { wire::kSync, 0x01, 0x06, 0x60, 0x00, 0x00 };
     pool.Start();
     pool.Add("-> ", command);
     pool.Add("<- ", frame);

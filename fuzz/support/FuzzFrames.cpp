@@ -55,7 +55,7 @@ Bytes ReadReply(CFuzzInput& input, std::uint8_t shape, std::size_t padLimit)
 {
     Bytes bytes = input.Bytes(input.Word());
     if ((shape & kForceSync) && !bytes.empty())
-        bytes[0] = kSync;
+        bytes[0] = wire::kSync;
     if ((shape & kPadToLength) && bytes.size() >= 5) {
         // Longer frames take the same path and would only slow every run.
         std::size_t declared = DeclaredLength(bytes);

@@ -15,7 +15,7 @@ namespace {
 bool IsAcknowledgement(const WireFrame& frame)
 {
     return frame.kind == WireFrameKind::Frame && frame.bytes.size() == 6 && frame.bytes[2] == 6
-        && (frame.bytes[3] == kAckCode || frame.bytes[3] == kNakCode);
+        && (frame.bytes[3] == wire::kAck || frame.bytes[3] == wire::kNak);
 }
 
 int AddressOf(const WireFrame& frame)
@@ -99,7 +99,7 @@ void CExchangeAssembler::Split(Stream& stream)
             // noise may follow, so it waits (for a sync byte, the gap or the end).
             // Bytes already looked through are not looked through again, so a
             // long run of noise costs once per byte.
-            const auto next = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(1, stream.scanned)), bytes.end(), kSync);
+            const auto next = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(1, stream.scanned)), bytes.end(), wire::kSync);
             if (next == bytes.end()) {
                 stream.scanned = bytes.size();
                 return;
@@ -116,7 +116,7 @@ void CExchangeAssembler::GiveUp(Stream& stream)
 {
     // A frame start cut short, or noise; either way all of it is shown.
     const std::span<const std::uint8_t> bytes = stream.Pending();
-    const WireFrameKind kind = bytes.front() == kSync ? WireFrameKind::Truncated : WireFrameKind::Noise;
+    const WireFrameKind kind = bytes.front() == wire::kSync ? WireFrameKind::Truncated : WireFrameKind::Noise;
     Emit(stream, bytes.size(), kind);
 }
 

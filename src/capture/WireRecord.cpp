@@ -16,7 +16,7 @@ void AppendFrame(std::vector<std::string>& record, const char* prefix, const Wir
 
 bool IsNakReply(const WireFrame& frame)
 {
-    return frame.kind == WireFrameKind::Frame && frame.bytes.size() == 6 && frame.bytes[2] == 6 && frame.bytes[3] == kNakCode;
+    return frame.kind == WireFrameKind::Frame && frame.bytes.size() == 6 && frame.bytes[2] == 6 && frame.bytes[3] == wire::kNak;
 }
 
 } // namespace
@@ -76,8 +76,8 @@ std::string StrayLine(const WireExchange& stray)
     case WireFrameKind::Frame:
         if (frame.direction == WireDirection::FromDevice)
             line += "Unsolicited reply: ";
-        else if (frame.bytes.size() == 6 && (frame.bytes[3] == kAckCode || frame.bytes[3] == kNakCode))
-            line += frame.bytes[3] == kAckCode ? "ACK without a reply: " : "NAK without a reply: ";
+        else if (frame.bytes.size() == 6 && (frame.bytes[3] == wire::kAck || frame.bytes[3] == wire::kNak))
+            line += frame.bytes[3] == wire::kAck ? "ACK without a reply: " : "NAK without a reply: ";
         else
             line += "Frame outside an exchange: ";
         break;

@@ -15,10 +15,4 @@ std::uint16_t CheckCodeOver(const std::uint8_t* bytes, std::size_t count);
 // Check code over bytes 0 .. L-3 of a frame whose length comes from its header.
 std::uint16_t CheckCodeCompute(const std::uint8_t* frame);
 
-// Older names of the frame bytes, kept while callers move to wire::.
-inline constexpr std::uint8_t kAckCode = wire::kAck;
-inline constexpr std::uint8_t kNakCode = wire::kNak;
-inline constexpr std::uint8_t kInvalidCommandCode = wire::kInvalidCommand;
-inline constexpr std::uint8_t kSync = wire::kSync;
-
 } // namespace orvex
