@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "app/CStartupObserver.h"
+#include "link/LineMode.h"
 #include "link/WireVocabulary.h"
 
 #include <chrono>
@@ -12,8 +13,6 @@ namespace orvex {
 
 namespace {
 
-constexpr const char* kMode19200 = "19200,n,8,1";
-constexpr const char* kMode9600 = "9600,n,8,1";
 constexpr int kSearchedPorts = 16;
 constexpr int kReaderPorts = 4;
 constexpr int kInitAttempts = 5;

@@ -1,5 +1,7 @@
 #include "app/CBusWatch.h"
 
+#include "link/LineMode.h"
+
 namespace orvex {
 
 CBusWatch::CBusWatch(WireWatchSettings settings, CLogSink& log, CDecodedSink* record)
@@ -19,7 +21,7 @@ bool CBusWatch::Open(int baud, const WireLogOptions& options, std::string& error
         sinks.push_back(m_record);
     m_decoder = std::make_unique<CWireDecoder>(std::move(sinks), options);
     m_watch = std::make_unique<CWireWatch>(m_settings, *m_decoder);
-    if (m_watch->Open(baud == 19200 ? "19200,n,8,1" : "9600,n,8,1", error))
+    if (m_watch->Open(ModeTextFor(baud), error))
         return true;
     m_watch.reset();
     return false;

@@ -6,6 +6,7 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "device/CKRMSInterface.h"
+#include "link/LineMode.h"
 #include "link/NetworkPortName.h"
 #include "link/ShownText.h"
 #include "link/WireVocabulary.h"
@@ -28,8 +29,6 @@ constexpr std::uint8_t kEscrowBillType = 24;
 constexpr int kDispenseTypes = 25;
 constexpr int kPollingExtra = 100;
 constexpr int kNoSuchFile = 2; // ENOENT
-constexpr const char* kMode9600 = "9600,n,8,1";
-constexpr const char* kMode19200 = "19200,n,8,1";
 
 bool IsCassetteChoice(int index) { return index >= 0 && index < kCassetteChoices; }
 
@@ -604,7 +603,7 @@ bool COperatorPanel::OpenCurrentPort(PortFailureText failureText)
         port = m_currentPort;
         speed = m_speed;
     }
-    m_protocol.SetSerialMode(speed == 19200 ? kMode19200 : kMode9600);
+    m_protocol.SetSerialMode(ModeTextFor(speed));
     if (port == kNoPort || m_device.OpenPort(port, GetTiming().responseTimeout) == 0) {
         // The items technicians know keep their one text; a name typed in
         // gets the reason too (refused, unreachable, malformed).

@@ -11,6 +11,7 @@
 #include "decode/CExchangeLog.h"
 #include "decode/CLogSink.h"
 #include "link/CCOMPort.h"
+#include "link/LineMode.h"
 #include "link/PortDescription.h"
 
 #include "Version.h"
@@ -90,8 +91,6 @@ std::string PortName(const CliOptions& options)
     const std::string& path = table.Path(options.portIndex);
     return path.empty() ? CPortTable::Name(options.portIndex) : path;
 }
-
-const char* ModeText(int baud) { return baud == 19200 ? "19200,n,8,1" : "9600,n,8,1"; }
 
 } // namespace
 
@@ -225,7 +224,7 @@ int COrvexCtl::RunSession(const CliOptions& options)
     panel.SetObserver(&observer);
 
     panel.ApplyTiming({ options.timeout, options.pollInterval, options.intercommand, 0 });
-    application.Protocol().SetSerialMode(ModeText(options.baud));
+    application.Protocol().SetSerialMode(ModeTextFor(options.baud));
     if (application.Device().OpenPort(options.portIndex, options.timeout) == 0) {
         m_err << "orvexctl: " << application.Protocol().GetPort()->DescribePortError(options.portIndex) << '\n';
         return output.Finish(kFailed, m_err);

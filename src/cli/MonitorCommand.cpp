@@ -9,6 +9,7 @@
 #include "cli/CWirePipeline.h"
 #include "cli/WireOptions.h"
 #include "link/CPortTable.h"
+#include "link/LineMode.h"
 
 #include <algorithm>
 #include <chrono>
@@ -79,9 +80,6 @@ WireLogOptions LogOptions(const WireCommand& command)
         command.wire.timestamps ? HeaderClock::Microseconds : HeaderClock::Seconds };
 }
 
-std::string ModeText(int baud) { return baud == 19200 ? "19200,n,8,1" : "9600,n,8,1"; }
-
-// Ends a live run: the capture closed, the loss of a port said.
 // The pipeline closed after a run that ended well or with `fault`
 // (empty for none): the exit status, each failure said on its own line.
 int Finish(CWirePipeline& pipeline, const std::string& fault, std::ostream& err)
@@ -115,7 +113,7 @@ int RunWatch(const WireCommand& command, WireWatchKind kind, std::ostream& out, 
     }
     CWireWatch watch(settings, pipeline.Listener());
     CInterruptScope interrupts(stop);
-    if (!watch.Open(ModeText(command.baud), error)) {
+    if (!watch.Open(ModeTextFor(command.baud), error)) {
         err << "orvexctl: " << error << '\n';
         pipeline.Close();
         return kFailed;

@@ -18,4 +18,10 @@ struct LineMode {
 // Empty when the text does not parse or names a baud rate termios lacks.
 std::optional<LineMode> ParseLineMode(std::string_view text);
 
+// The bus's two line modes, 8 data bits, no parity, one stop bit.
+inline constexpr const char* kMode9600 = "9600,n,8,1";
+inline constexpr const char* kMode19200 = "19200,n,8,1";
+// The mode text of a bus speed: 19200, or 9600 for anything else.
+inline constexpr const char* ModeTextFor(int baud) { return baud == 19200 ? kMode19200 : kMode9600; }
+
 } // namespace orvex

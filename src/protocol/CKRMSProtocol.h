@@ -4,6 +4,7 @@
 #include "link/CCommand.h"
 #include "link/GuardedValue.h"
 #include "protocol/BillTypeEntry.h"
+#include "link/LineMode.h"
 #include "protocol/CExchangeLock.h"
 #include "protocol/COutputInterface.h"
 #include "protocol/CassetteRecord.h"
@@ -233,7 +234,7 @@ private:
     // CRC32 and GET OPTIONS: a data reply carrying one 32-bit word (0 on failure).
     bool RequestWord(std::uint8_t code, int address, std::uint32_t& value);
 
-    CGuardedValue<std::string> m_serialMode { "9600,n,8,1" };
+    CGuardedValue<std::string> m_serialMode { kMode9600 };
     std::atomic<int> m_intercommandInterval { 20 };
     std::atomic<std::atomic<std::uint8_t>*> m_stopFlag { nullptr };
     std::atomic<COutputInterface*> m_observer { nullptr };
