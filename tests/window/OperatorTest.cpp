@@ -30,6 +30,15 @@
 namespace orvex::test {
 namespace {
 
+// A menu action of the window by its object name; null when there is none.
+QAction* ActionNamed(CKRMSCYVMCDlg& window, const char* name)
+{
+    for (QAction* item : window.findChildren<QAction*>())
+        if (item->objectName() == QLatin1String(name))
+            return item;
+    return nullptr;
+}
+
 using namespace std::chrono_literals;
 
 WindowRig::Setup CyclorSetup(int takeTimeoutSeconds = 5)
@@ -252,12 +261,7 @@ TEST(Operator, ACaptureRecordedInTheWindowReadsBackAsItsLog)
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("bench.pcapng"));
     window.SetSaveFileNameProvider([path] { return path; });
-    auto action = [&](const char* name) {
-        for (QAction* item : window.findChildren<QAction*>())
-            if (item->objectName() == QLatin1String(name))
-                return item;
-        return static_cast<QAction*>(nullptr);
-    };
+    auto action = [&](const char* name) { return ActionNamed(window, name); };
     action("Record capture")->trigger();
     EXPECT_TRUE(FindControl<QLabel>(&window, QStringLiteral("Status recording"))->text().contains(path));
     ASSERT_TRUE(rig.Click(1001));
@@ -281,12 +285,7 @@ TEST(Operator, ARecordingStartedAndStoppedWhilePollingHoldsWholeExchanges)
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("polling.pcapng"));
     window.SetSaveFileNameProvider([path] { return path; });
-    auto action = [&](const char* name) {
-        for (QAction* item : window.findChildren<QAction*>())
-            if (item->objectName() == QLatin1String(name))
-                return item;
-        return static_cast<QAction*>(nullptr);
-    };
+    auto action = [&](const char* name) { return ActionNamed(window, name); };
     auto* polling = rig.Control<QCheckBox>(1022);
     polling->click();
     ASSERT_TRUE(WaitUntil([&] { return !window.IsBusy() && rig.Application().Engine().IsRunning(); }));
