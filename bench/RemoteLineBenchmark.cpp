@@ -60,6 +60,30 @@ bool StartUnit(CSimProcess& unit, benchmark::State& state)
     return true;
 }
 
+// A unit behind ser2net and a second one on a bare pty, for the same
+// exchange through both.
+struct CUnitPair {
+    CSimProcess remoteUnit;
+    CSimProcess localUnit;
+    Ser2NetServer server;
+
+    // False with the benchmark skipped and the reason given.
+    bool Start(benchmark::State& state)
+    {
+        if (!Ser2NetServer::Available()) {
+            state.SkipWithError("ser2net is not installed");
+            return false;
+        }
+        if (!StartUnit(remoteUnit, state) || !StartUnit(localUnit, state))
+            return false;
+        if (!server.Start(remoteUnit.SlavePath())) {
+            state.SkipWithError(server.Error().c_str());
+            return false;
+        }
+        return true;
+    }
+};
+
 std::unique_ptr<CKRMSProtocol> OpenOn(const std::string& name, benchmark::State& state)
 {
     auto protocol = std::make_unique<CKRMSProtocol>(CPortTable({ name }));
@@ -147,19 +171,11 @@ private:
 
 void RemotePoll(benchmark::State& state, Carrier carrier)
 {
-    if (!Ser2NetServer::Available()) {
-        state.SkipWithError("ser2net is not installed");
+    CUnitPair units;
+    if (!units.Start(state))
         return;
-    }
-    CSimProcess remoteUnit;
-    CSimProcess localUnit;
-    if (!StartUnit(remoteUnit, state) || !StartUnit(localUnit, state))
-        return;
-    Ser2NetServer server;
-    if (!server.Start(remoteUnit.SlavePath())) {
-        state.SkipWithError(server.Error().c_str());
-        return;
-    }
+    Ser2NetServer& server = units.server;
+    CSimProcess& localUnit = units.localUnit;
     auto remote = OpenOn(carrier == Carrier::Raw ? server.RawName() : server.Rfc2217Name(), state);
     auto local = remote ? OpenOn(localUnit.SlavePath(), state) : nullptr;
     if (!local)
@@ -246,19 +262,12 @@ BENCHMARK(Rfc2217Poll)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 // polled in turn: the process's CPU per timed-out POLL on each.
 void SilentRemote(benchmark::State& state)
 {
-    if (!Ser2NetServer::Available()) {
-        state.SkipWithError("ser2net is not installed");
+    CUnitPair units;
+    if (!units.Start(state))
         return;
-    }
-    CSimProcess remoteUnit;
-    CSimProcess localUnit;
-    if (!StartUnit(remoteUnit, state) || !StartUnit(localUnit, state))
-        return;
-    Ser2NetServer server;
-    if (!server.Start(remoteUnit.SlavePath())) {
-        state.SkipWithError(server.Error().c_str());
-        return;
-    }
+    Ser2NetServer& server = units.server;
+    CSimProcess& remoteUnit = units.remoteUnit;
+    CSimProcess& localUnit = units.localUnit;
     auto remote = OpenOn(server.Rfc2217Name(), state);
     auto local = remote ? OpenOn(localUnit.SlavePath(), state) : nullptr;
     if (!local)

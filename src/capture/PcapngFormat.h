@@ -3,7 +3,7 @@
 #include <cstdint>
 
 // The pcapng block and option codes this tool writes and reads (the
-// pcapng specification's numbers), shared by the writer and the reader.
+// numbers the pcapng format gives them), shared by the writer and the reader.
 namespace orvex::pcapng {
 
 inline constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
