@@ -1,6 +1,7 @@
 // A local line going away under polling mode: the unit's link removed and
 // made again (an adapter unplugged and put back), and a pty that hangs up.
 #include "cli/COrvexCtl.h"
+#include "LogLines.h"
 #include "sim/CSimulator.h"
 #include "support/PtyPeer.h"
 
@@ -29,15 +30,6 @@ std::vector<std::string> OutputOf(const std::vector<std::string>& arguments)
     for (std::string line; std::getline(stream, line);)
         lines.push_back(line);
     return lines;
-}
-
-std::size_t Find(const std::vector<std::string>& lines, const std::string& prefix, std::size_t from = 0)
-{
-    for (std::size_t i = from; i < lines.size(); ++i) {
-        if (lines[i].rfind(prefix, 0) == 0)
-            return i;
-    }
-    return lines.size();
 }
 
 SimOptions Unit()

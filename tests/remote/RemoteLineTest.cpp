@@ -1,6 +1,7 @@
 // The bus reached through Debian's ser2net on loopback, raw and RFC 2217,
 // with orvex-sim's pty behind it; and the line going away and coming back.
 #include "cli/COrvexCtl.h"
+#include "LogLines.h"
 #include "link/CCOMPort.h"
 #include "sim/CSimulator.h"
 #include "support/PtyPeer.h"
@@ -59,16 +60,6 @@ int Count(const std::vector<std::string>& lines, const std::string& line)
 bool Has(const std::vector<std::string>& lines, const std::string& prefix)
 {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
-}
-
-// The index of the first line at or after `from` that starts with `prefix`.
-std::size_t Find(const std::vector<std::string>& lines, const std::string& prefix, std::size_t from = 0)
-{
-    for (std::size_t i = from; i < lines.size(); ++i) {
-        if (lines[i].rfind(prefix, 0) == 0)
-            return i;
-    }
-    return lines.size();
 }
 
 SimOptions Unit()
