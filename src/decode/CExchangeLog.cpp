@@ -2,6 +2,7 @@
 
 #include "decode/Decoders.h"
 #include "link/CLineTap.h"
+#include "link/LocalTime.h"
 #include "protocol/CKRMSProtocol.h"
 
 #include <algorithm>
@@ -201,7 +202,7 @@ std::string_view CExchangeLog::HeaderTime(std::int64_t whenNs)
     const std::time_t when = static_cast<std::time_t>(seconds);
     if (when != m_headerTime || m_headerTimeText[0] == '\0') {
         std::tm local {};
-        if (!localtime_r(&when, &local) || std::strftime(m_headerTimeText, sizeof m_headerTimeText, "%H:%M:%S", &local) == 0)
+        if (!ToLocalTime(when, local) || std::strftime(m_headerTimeText, sizeof m_headerTimeText, "%H:%M:%S", &local) == 0)
             m_headerTimeText[0] = '\0';
         m_headerTime = when;
     }

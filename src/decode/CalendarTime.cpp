@@ -1,5 +1,7 @@
 #include "decode/Decoders.h"
 
+#include "link/LocalTime.h"
+
 #include <ctime>
 
 namespace orvex {
@@ -18,20 +20,13 @@ bool FormatCalendarTime(int year, int month, int day, int hours, int minutes, in
     fields.tm_hour = hours;
     fields.tm_min = minutes;
     fields.tm_sec = seconds;
-    fields.tm_isdst = -1;
-    std::tm normalised = fields;
-    if (std::mktime(&normalised) == static_cast<std::time_t>(-1))
-        return false;
-    // mktime rolls impossible values over (month 13 becomes January of the
-    // next year); anything it changed was not a valid time.
-    if (normalised.tm_year != fields.tm_year || normalised.tm_mon != fields.tm_mon
-        || normalised.tm_mday != fields.tm_mday || normalised.tm_hour != fields.tm_hour
-        || normalised.tm_min != fields.tm_min || normalised.tm_sec != fields.tm_sec)
+    std::time_t time;
+    if (!FromLocalTime(fields, time))
         return false;
     // The month/day/two-digit-year form the C locale's "%c" printed on the
     // original platform; glibc's "%c" is another.
     char buffer[32];
-    std::size_t length = std::strftime(buffer, sizeof buffer, "%m/%d/%y %H:%M:%S", &normalised);
+    std::size_t length = std::strftime(buffer, sizeof buffer, "%m/%d/%y %H:%M:%S", &fields);
     text.assign(buffer, length);
     return true;
 }

@@ -3,6 +3,7 @@
 #include "protocol/CFrameBuilder.h"
 #include "protocol/CReplyView.h"
 
+#include "link/LocalTime.h"
 #include "link/WireVocabulary.h"
 
 #include <algorithm>
@@ -619,7 +620,7 @@ bool FromBcd(std::uint8_t byte, int& value)
 bool CKRMSProtocol::SetCyTime(std::time_t time)
 {
     std::tm local {};
-    if (!localtime_r(&time, &local))
+    if (!ToLocalTime(time, local))
         return Refuse();
     CFrameBuilder frame(wire::kCyTime);
     frame.Add(ToBcd(local.tm_sec))
@@ -658,19 +659,7 @@ bool CKRMSProtocol::GetCyTime(std::time_t& time)
     calendar.tm_mday = day;
     calendar.tm_mon = month - 1;
     calendar.tm_year = 2000 + year - 1900;
-    calendar.tm_isdst = -1;
-    std::tm normalised = calendar;
-    std::time_t converted = std::mktime(&normalised);
-    if (converted == static_cast<std::time_t>(-1))
-        return false;
-    // mktime rolls 30 February over into March, hour 24 into the next day:
-    // a date it had to move is not a date the unit can hold.
-    if (normalised.tm_sec != calendar.tm_sec || normalised.tm_min != calendar.tm_min
-        || normalised.tm_hour != calendar.tm_hour || normalised.tm_mday != calendar.tm_mday
-        || normalised.tm_mon != calendar.tm_mon || normalised.tm_year != calendar.tm_year)
-        return false;
-    time = converted;
-    return true;
+    return FromLocalTime(calendar, time);
 }
 
 } // namespace orvex

@@ -1,6 +1,7 @@
 #include "sim/CSimDevice.h"
 
 #include "link/Frame.h"
+#include "link/LocalTime.h"
 #include "link/WireVocabulary.h"
 #include "sim/SimFields.h"
 #include "sim/SimTimings.h"
@@ -51,7 +52,7 @@ CSimDevice::CSimDevice(const SimOptions& options, Clock::time_point now)
     // it would a unit on the wall).
     std::time_t start = std::time(nullptr);
     std::tm local {};
-    localtime_r(&start, &local);
+    ToLocalTime(start, local);
     m_clockOffset = static_cast<std::int64_t>(local.tm_gmtoff) + static_cast<std::int64_t>(options.clockOffsetHours * 3600.0);
 }
 

@@ -15,15 +15,6 @@ using namespace orvex;
 using namespace orvex::test;
 using namespace std::chrono_literals;
 
-namespace {
-
-CSerialLine::Deadline In(std::chrono::milliseconds wait)
-{
-    return std::chrono::steady_clock::now() + wait;
-}
-
-} // namespace
-
 TEST(LineFault, ASilentPeerIsATimeoutAndAVanishedOneIsADisconnectedDevice)
 {
     auto peer = std::make_unique<PtyPeer>();

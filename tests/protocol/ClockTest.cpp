@@ -1,6 +1,10 @@
 #include "ProtocolFixture.h"
 
+#include "link/LocalTime.h"
+
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 using namespace orvex;
 using namespace orvex::test;
@@ -144,4 +148,37 @@ TEST_F(ClockTest, ShortReplyHasNoMonthAndNoTime)
     EXPECT_FALSE(protocol.GetCyTime(time));
     EXPECT_EQ(protocol.GetLastResultCode(), 0);
     EXPECT_EQ(time, 1234);
+}
+
+// With TZ unset the C library rereads the zone on every mktime, rewriting
+// shared state; the engine thread reading the unit's clock and the operator's
+// thread decoding one must still agree with a lone conversion (and, under
+// the thread checker, show no race).
+TEST(LocalTime, ConversionsOnTwoThreadsAtOnceAgreeWithALoneOne)
+{
+    const char* zone = std::getenv("TZ");
+    const std::string savedZone = zone ? zone : "";
+    unsetenv("TZ");
+    std::tm fields {};
+    fields.tm_year = 2024 - 1900;
+    fields.tm_mon = 6;
+    fields.tm_mday = 14;
+    fields.tm_hour = 12;
+    std::time_t expected = 0;
+    ASSERT_TRUE(FromLocalTime(fields, expected));
+    std::atomic<int> wrong { 0 };
+    auto convert = [&] {
+        for (int i = 0; i < 2000; ++i) {
+            std::time_t time = 0;
+            std::tm local {};
+            if (!FromLocalTime(fields, time) || time != expected || !ToLocalTime(time, local) || local.tm_hour != 12)
+                ++wrong;
+        }
+    };
+    std::thread engine(convert);
+    convert();
+    engine.join();
+    if (zone)
+        setenv("TZ", savedZone.c_str(), 1);
+    EXPECT_EQ(wrong.load(), 0);
 }
