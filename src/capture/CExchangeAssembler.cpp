@@ -34,6 +34,20 @@ CExchangeAssembler::CExchangeAssembler(CExchangeListener& listener, Settings set
     : m_listener(listener)
     , m_settings(settings)
 {
+    // The controller's side, the unit's and one shared line, on one port or two.
+    m_streams.reserve(4);
+}
+
+void CExchangeAssembler::Reuse(std::vector<WireFrame>& frames)
+{
+    // An exchange has a command, a reply and an ACK; more spares than a few
+    // exchanges' worth would only hold memory.
+    constexpr std::size_t kMostSpares = 8;
+    for (WireFrame& frame : frames) {
+        if (m_spares.size() < kMostSpares)
+            m_spares.push_back(std::move(frame.bytes));
+    }
+    frames.clear();
 }
 
 CExchangeAssembler::Stream& CExchangeAssembler::StreamFor(int port, WireDirection direction)
@@ -128,8 +142,10 @@ void CExchangeAssembler::Emit(Stream& stream, std::size_t count, WireFrameKind k
     frame.port = stream.port;
     frame.timeNs = stream.firstTimeNs;
     const std::span<const std::uint8_t> cut = stream.Pending().first(count);
-    frame.bytes = std::move(m_spare);
-    m_spare.clear();
+    if (!m_spares.empty()) {
+        frame.bytes = std::move(m_spares.back());
+        m_spares.pop_back();
+    }
     frame.bytes.assign(cut.begin(), cut.end());
     stream.start += count;
     if (stream.Empty()) {
@@ -260,7 +276,7 @@ void CExchangeAssembler::Open(WireFrame&& command)
     m_exchange.address = AddressOf(command);
     m_exchange.name.assign(wire::CommandLogName(command.bytes));
     m_exchange.result = kOk;
-    m_exchange.frames.clear();
+    Reuse(m_exchange.frames);
     m_exchange.frames.push_back(std::move(command));
     m_state = State::AwaitReply;
 }
@@ -284,8 +300,7 @@ void CExchangeAssembler::Stray(WireFrame&& frame)
     stray.frames.clear();
     stray.frames.push_back(std::move(frame));
     m_listener.OnExchange(stray);
-    // Its bytes' storage serves the next frame cut.
-    m_spare = std::move(stray.frames.front().bytes);
+    Reuse(stray.frames);
 }
 
 void CExchangeAssembler::Event(const WireEvent& event) { m_listener.OnEvent(event); }

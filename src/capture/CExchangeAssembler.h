@@ -96,7 +96,10 @@ private:
     State m_state { State::Idle };
     WireExchange m_exchange;
     WireExchange m_stray;
-    std::vector<std::uint8_t> m_spare; // storage for the next frame's bytes
+    // Byte storage of frames already given out, for the next frames cut: a
+    // busy bus would otherwise allocate for every frame.
+    std::vector<std::vector<std::uint8_t>> m_spares;
+    void Reuse(std::vector<WireFrame>& frames);
     std::int64_t m_lastFrameNs { 0 };
 };
 
