@@ -68,8 +68,9 @@ SimBytes CSimDevice::ReaderCommand(const SimBytes& frame, Clock::time_point now,
         case wire::kGetFunds: {
             std::vector<std::uint8_t> data { wire::kFundsTableMark };
             if (m_readerBase == wire::kReaderReadyForVend) {
-                std::string currency = m_bills.empty() ? "USD" : m_bills[0].country;
-                data.insert(data.end(), currency.begin(), currency.begin() + 3);
+                const std::string_view currency = m_bills.empty() ? std::string_view("USD") : std::string_view(m_bills[0].country);
+                for (std::size_t index = 0; index < 3; ++index)
+                    data.push_back(index < currency.size() ? static_cast<std::uint8_t>(currency[index]) : ' ');
                 Append32(data, m_readerFunds);
                 data.push_back(2);
             }

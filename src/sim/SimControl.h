@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/WireVocabulary.h"
+
 #include <string>
 #include <string_view>
 
@@ -26,8 +28,8 @@ enum class SimControlVerb {
 };
 
 inline constexpr int kSimJamAuto = 0;
-inline constexpr int kSimJamAcceptor = 0x43;
-inline constexpr int kSimJamStacker = 0x44;
+inline constexpr int kSimJamAcceptor = wire::kJamInAcceptor;
+inline constexpr int kSimJamStacker = wire::kJamInStacker;
 
 struct SimControlCommand {
     SimControlVerb verb { SimControlVerb::State };
