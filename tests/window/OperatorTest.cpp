@@ -289,8 +289,9 @@ TEST(Operator, ARecordingStartedAndStoppedWhilePollingHoldsWholeExchanges)
     auto* polling = rig.Control<QCheckBox>(1022);
     polling->click();
     ASSERT_TRUE(WaitUntil([&] { return !window.IsBusy() && rig.Application().Engine().IsRunning(); }));
-    // Let the start-up's exchanges pass, so that the recording starts in the steady polls.
-    ASSERT_TRUE(WaitUntil([&] { return rig.LogLines().filter(QStringLiteral("->POLL (")).size() >= 2; }, 20s));
+    // Let the start-up's exchanges and the enabling of the bills pass, so
+    // that the recording starts in the steady polls of an idling unit.
+    ASSERT_TRUE(WaitUntil([&] { return rig.LogLines().contains(QStringLiteral("<- IDLING")); }, 20s));
     ASSERT_TRUE(window.findChild<QMenu*>(QStringLiteral("Capture"))->menuAction()->isEnabled())
         << "a recording may start while polling";
     EXPECT_FALSE(action("Open capture")->isEnabled()) << "its lines would mix with the polling's";
@@ -312,8 +313,9 @@ TEST(Operator, ARecordingStartedAndStoppedWhilePollingHoldsWholeExchanges)
     EXPECT_TRUE(read.filter(QStringLiteral("Truncated frame")).isEmpty()) << all;
     EXPECT_TRUE(read.filter(QStringLiteral("Noise")).isEmpty()) << all;
     for (int index = 0; index < read.size(); ++index) {
-        if (read[index].startsWith(QStringLiteral("->POLL (")))
+        if (read[index].startsWith(QStringLiteral("->POLL ("))) {
             EXPECT_TRUE(index + 1 < read.size() && read[index + 1].startsWith(QStringLiteral("<- "))) << all;
+        }
     }
 }
 
