@@ -6,11 +6,6 @@
 
 namespace orvex {
 
-int FromBcd(std::uint8_t value)
-{
-    return (value >> 4) * 10 + (value & 0x0F);
-}
-
 bool FormatCalendarTime(int year, int month, int day, int hours, int minutes, int seconds, std::string& text)
 {
     std::tm fields {};

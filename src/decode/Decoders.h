@@ -63,7 +63,6 @@ std::string DecodeDiagnosticIdentification(const DecodeInput& input, DecodeOutpu
 // Calendar time from BCD fields; false when the values do not form a valid
 // local time (mktime would roll them over). Writes "%m/%d/%y %H:%M:%S".
 bool FormatCalendarTime(int year, int month, int day, int hours, int minutes, int seconds, std::string& text);
-int FromBcd(std::uint8_t value);
 
 // The table of log names.
 struct DecoderEntry {

@@ -1,5 +1,6 @@
 #include "decode/Decoders.h"
 #include "decode/FrameBytes.h"
+#include "link/Bcd.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -143,8 +144,8 @@ std::string DecodeTime(const DecodeInput& input, DecodeOutput&)
         return result;
     std::string text;
     if (bytes.DataEnd() >= 10
-        && FormatCalendarTime(2000 + FromBcd(bytes.Byte(9)), FromBcd(bytes.Byte(8)), FromBcd(bytes.Byte(7)),
-            FromBcd(bytes.Byte(5)), FromBcd(bytes.Byte(4)), FromBcd(bytes.Byte(3)), text))
+        && FormatCalendarTime(2000 + BcdValue(bytes.Byte(9)), BcdValue(bytes.Byte(8)), BcdValue(bytes.Byte(7)),
+            BcdValue(bytes.Byte(5)), BcdValue(bytes.Byte(4)), BcdValue(bytes.Byte(3)), text))
         return "<- Time: " + text;
     return "<- Invalid data";
 }

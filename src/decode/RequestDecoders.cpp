@@ -1,5 +1,6 @@
 #include "decode/Decoders.h"
 #include "decode/FrameBytes.h"
+#include "link/Bcd.h"
 #include "link/WireVocabulary.h"
 
 #include <algorithm>
@@ -163,8 +164,8 @@ void DecodeTimeRequest(const DecodeInput& input, DecodeOutput& output)
     // Seconds, minutes, hours, day of week (not shown), day, month, year.
     std::string text;
     if (count >= kFirstData + 7
-        && FormatCalendarTime(2000 + FromBcd(bytes[10]), FromBcd(bytes[9]), FromBcd(bytes[8]), FromBcd(bytes[6]),
-            FromBcd(bytes[5]), FromBcd(bytes[4]), text))
+        && FormatCalendarTime(2000 + BcdValue(bytes[10]), BcdValue(bytes[9]), BcdValue(bytes[8]), BcdValue(bytes[6]),
+            BcdValue(bytes[5]), BcdValue(bytes[4]), text))
         output.Add("-> Time: " + text);
     else
         output.Add("-> Invalid data");

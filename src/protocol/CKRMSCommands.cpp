@@ -3,6 +3,7 @@
 #include "protocol/CFrameBuilder.h"
 #include "protocol/CReplyView.h"
 
+#include "link/Bcd.h"
 #include "link/LocalTime.h"
 #include "link/WireVocabulary.h"
 
@@ -597,25 +598,6 @@ bool CKRMSProtocol::Diagnostic(std::uint8_t subCommand, const std::uint8_t* data
 }
 
 // ---- Clock --------------------------------------------------------------
-
-namespace {
-
-std::uint8_t ToBcd(int value)
-{
-    return static_cast<std::uint8_t>((value / 10 % 10) << 4 | value % 10);
-}
-
-bool FromBcd(std::uint8_t byte, int& value)
-{
-    int tens = byte >> 4;
-    int units = byte & 0x0F;
-    if (tens > 9 || units > 9)
-        return false;
-    value = tens * 10 + units;
-    return true;
-}
-
-} // namespace
 
 bool CKRMSProtocol::SetCyTime(std::time_t time)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/Bcd.h"
 #include "sim/SimTypes.h"
 
 #include <algorithm>
@@ -54,17 +55,10 @@ inline void PutLittle16(std::vector<std::uint8_t>& record, std::size_t at, std::
     record[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-inline std::uint8_t ToBcd(int value)
-{
-    return static_cast<std::uint8_t>((value / 10) << 4 | (value % 10));
-}
-
+// A clock field in packed BCD that must lie within low..high.
 inline bool FromBcd(std::uint8_t byte, int low, int high, int& value)
 {
-    if ((byte >> 4) > 9 || (byte & 0x0F) > 9)
-        return false;
-    value = (byte >> 4) * 10 + (byte & 0x0F);
-    return value >= low && value <= high;
+    return orvex::FromBcd(byte, value) && value >= low && value <= high;
 }
 
 // Civil dates from days since 1970-01-01 and back (proleptic Gregorian).

@@ -1,4 +1,5 @@
 #include "SimHarness.h"
+#include "link/Bcd.h"
 
 #include <cstring>
 #include <ctime>
@@ -149,20 +150,15 @@ TEST(SimMoney, StatisticsCountWhatHappened)
 
 // ---- Clock, options, recovery ---------------------------------------------------
 
-int FromBcd(std::uint8_t byte)
-{
-    return (byte >> 4) * 10 + (byte & 0x0F);
-}
-
 std::time_t ClockOf(const Bytes& reply)
 {
     std::tm local {};
-    local.tm_sec = FromBcd(reply[3]);
-    local.tm_min = FromBcd(reply[4]);
-    local.tm_hour = FromBcd(reply[5]);
-    local.tm_mday = FromBcd(reply[7]);
-    local.tm_mon = FromBcd(reply[8]) - 1;
-    local.tm_year = FromBcd(reply[9]) + 100;
+    local.tm_sec = BcdValue(reply[3]);
+    local.tm_min = BcdValue(reply[4]);
+    local.tm_hour = BcdValue(reply[5]);
+    local.tm_mday = BcdValue(reply[7]);
+    local.tm_mon = BcdValue(reply[8]) - 1;
+    local.tm_year = BcdValue(reply[9]) + 100;
     local.tm_isdst = -1;
     return std::mktime(&local);
 }
